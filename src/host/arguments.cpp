@@ -1,0 +1,52 @@
+#include "host/arguments.hpp"
+
+#include "host/ref.hpp"
+
+namespace host {
+
+namespace {
+
+PyObject* keyword_argument(PyObject* kwargs, const char* function, const char* keyword) {
+  PyObject* found = nullptr;
+  PyObject* key = nullptr;
+  PyObject* value = nullptr;
+  Py_ssize_t pos = 0;
+  while (PyDict_Next(kwargs, &pos, &key, &value)) {
+    if (!PyUnicode_Check(key)) {
+      PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", function);
+      throw PythonError{};
+    }
+    if (PyUnicode_CompareWithASCIIString(key, keyword) != 0) {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function, key);
+      throw PythonError{};
+    }
+    found = value;
+  }
+  return found;
+}
+
+}  // namespace
+
+PyObject* single_argument(PyObject* args, PyObject* kwargs, const char* function, const char* keyword) {
+  Py_ssize_t positional = PyTuple_Size(args);
+  if (positional < 0) throw PythonError{};
+  if (positional > 1) {
+    PyErr_Format(PyExc_TypeError, "%s() takes 1 positional argument but %zd were given", function, positional);
+    throw PythonError{};
+  }
+  PyObject* by_keyword = (kwargs != nullptr) ? keyword_argument(kwargs, function, keyword) : nullptr;
+  if (positional == 1) {
+    if (by_keyword != nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, keyword);
+      throw PythonError{};
+    }
+    return PyTuple_GetItem(args, 0);
+  }
+  if (by_keyword == nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s() missing 1 required positional argument: '%s'", function, keyword);
+    throw PythonError{};
+  }
+  return by_keyword;
+}
+
+}  // namespace host
