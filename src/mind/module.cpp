@@ -1,16 +1,242 @@
+// Where scoring meets the host: the argument check, the answers taken under the global lock,
+// the run without it, then the diagnostic lines, the host's own errors and the report.
+#include "host/arguments.hpp"
 #include "host/errors.hpp"
+#include "host/output.hpp"
+#include "host/report.hpp"
+#include "host/sqlite_errors.hpp"
+#include "mind/run.hpp"
+
+#include <array>
+#include <string>
+#include <variant>
 
 namespace {
 
-int exec_module(PyObject*) { return 0; }
+using host::PythonError;
+using host::Ref;
+using host::require;
+using host::require_status;
+
+// A host error raised while the answers were taken, kept until scoring reaches that step.
+struct KeptError {
+  std::size_t position;
+  mind::AnswerStep step;
+  Ref error;
+};
+
+struct Snapshot {
+  mind::Answers answers;
+  std::vector<Ref> objects;  // the answer objects themselves, never converted
+  std::vector<KeptError> errors;
+};
+
+Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
+
+// Exact ints, bools and floats are judged here without a host call; the host would judge them alike.
+bool judge_number(PyObject* item, mind::Answer& answer) {
+  double value = 0;
+  if (PyLong_CheckExact(item) || PyBool_Check(item)) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(item, &overflow);
+    if (v == -1 && PyErr_Occurred()) throw PythonError{};
+    value = overflow ? 0.0 : static_cast<double>(v);
+  } else if (PyFloat_CheckExact(item)) {
+    value = PyFloat_AsDouble(item);
+  } else {
+    return false;
+  }
+  for (int k = 1; k <= 4; ++k) {
+    if (value == k) {
+      answer.equal = static_cast<std::uint8_t>(1u << (k - 1));
+      answer.entry = static_cast<std::int8_t>(k);
+    }
+  }
+  return true;
+}
+
+// Anything else is compared by the host with 1 to 4 and looked up in the answer map once.
+void judge_object(PyObject* item, std::size_t position, PyObject* entries, const std::array<Ref, 4>& numbers, Snapshot& s,
+                  mind::Answer& answer) {
+  for (int k = 1; k <= 4; ++k) {
+    const int equal = PyObject_RichCompareBool(item, numbers[static_cast<std::size_t>(k - 1)].get(), Py_EQ);
+    const auto bit = static_cast<std::uint8_t>(1u << (k - 1));
+    if (equal < 0) {
+      answer.raised |= bit;
+      s.errors.push_back({position, static_cast<mind::AnswerStep>(static_cast<int>(mind::AnswerStep::Equal1) + k - 1), take_raised()});
+    } else if (equal) {
+      answer.equal |= bit;
+    }
+  }
+  PyObject* found = PyDict_GetItemWithError(entries, item);  // borrowed
+  if (found != nullptr) {
+    answer.entry = static_cast<std::int8_t>(PyLong_AsLong(found));
+  } else if (PyErr_Occurred()) {
+    answer.entry = mind::Answer::LookupRaised;
+    s.errors.push_back({position, mind::AnswerStep::Lookup, take_raised()});
+  }
+}
+
+Snapshot take_snapshot(PyObject* user_responses) {
+  Snapshot s;
+  std::array<Ref, 4> numbers;
+  Ref entries = require(PyDict_New());
+  for (int k = 1; k <= 4; ++k) {
+    numbers[static_cast<std::size_t>(k - 1)] = require(PyLong_FromLong(k));
+    require_status(PyDict_SetItem(entries.get(), numbers[static_cast<std::size_t>(k - 1)].get(), numbers[static_cast<std::size_t>(k - 1)].get()));
+  }
+  std::vector<mind::Answer> answers;
+  Ref iterator = Ref::consuming(PyObject_GetIter(user_responses));
+  while (iterator) {
+    Ref item = Ref::consuming(PyIter_Next(iterator.get()));
+    if (!item) break;
+    mind::Answer& answer = answers.emplace_back();
+    if (!judge_number(item.get(), answer)) judge_object(item.get(), answers.size() - 1, entries.get(), numbers, s, answer);
+    s.objects.push_back(std::move(item));
+  }
+  if (PyErr_Occurred()) {
+    s.errors.push_back({0, mind::AnswerStep::Iterate, take_raised()});
+    s.answers = mind::Answers::unreadable();
+  } else {
+    s.answers = mind::Answers(std::move(answers));
+  }
+  return s;
+}
+
+Ref repr_of_set(const std::vector<mind::Value>& members) {
+  Ref set = require(PySet_New(nullptr));
+  for (const auto& member : members) require_status(PySet_Add(set.get(), host::to_python(member).get()));
+  return require(PyObject_Repr(set.get()));
+}
+
+Ref repr_of_answers(const std::vector<std::size_t>& kept, const Snapshot& s) {
+  Ref list = require(PyList_New(static_cast<Py_ssize_t>(kept.size())));
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    require_status(PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Ref(s.objects[kept[i]]).release()));
+  }
+  return require(PyObject_Repr(list.get()));
+}
+
+void append_line(PyObject* lines, Ref text) {
+  require_status(PyList_Append(lines, text.get()));
+  Ref newline = require(PyUnicode_FromString("\n"));
+  require_status(PyList_Append(lines, newline.get()));
+}
+
+// The lines go out in one write, so concurrent calls never interleave them. A line whose printing
+// fails ends the output there, as it would have ended a print of each line in turn.
+void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s) {
+  Ref lines = require(PyList_New(0));
+  Ref failure;
+  try {
+    for (const auto& trait : traits) {
+      append_line(lines.get(), repr_of_set(trait.question_numbers));
+      if (trait.answers_kept) append_line(lines.get(), repr_of_answers(trait.kept, s));
+    }
+  } catch (const PythonError&) {
+    failure = take_raised();
+  }
+  if (PyList_Size(lines.get()) > 0) {
+    Ref empty = require(PyUnicode_FromString(""));
+    Ref text = require(PyUnicode_Join(empty.get(), lines.get()));
+    host::write_stdout(text.get());
+  }
+  if (failure) {
+    PyErr_SetRaisedException(failure.release());
+    throw PythonError{};
+  }
+}
+
+// The host's own error for user_responses[position].
+[[noreturn]] void raise_missing_answer(PyObject* user_responses, std::size_t position) {
+  Ref index = require(PyLong_FromSize_t(position));
+  require(PyObject_GetItem(user_responses, index.get()));
+  PyErr_SetString(PyExc_IndexError, "list index out of range");  // the sequence changed under us
+  throw PythonError{};
+}
+
+[[noreturn]] void raise_answer_failure(const mind::AnswerFailed& failed, const Snapshot& s) {
+  for (const KeptError& kept : s.errors) {
+    if (kept.position == failed.position && kept.step == failed.step) {
+      PyErr_SetRaisedException(Ref(kept.error).release());
+      throw PythonError{};
+    }
+  }
+  // The answer has no entry in the answer map: the host's KeyError carries the answer itself.
+  host::raise_with(PyExc_KeyError, s.objects[failed.position].get());
+}
+
+[[noreturn]] void raise_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses) {
+  const auto& reason = failure.reason();
+  if (const auto* key = std::get_if<mind::MissingKey>(&reason)) host::raise_with(PyExc_KeyError, host::to_python(key->key).get());
+  if (const auto* missing = std::get_if<mind::MissingAnswer>(&reason)) raise_missing_answer(user_responses, missing->position);
+  if (const auto* failed = std::get_if<mind::AnswerFailed>(&reason)) raise_answer_failure(*failed, s);
+  if (const auto* shape = std::get_if<mind::BadShape>(&reason)) {
+    PyErr_SetString(PyExc_ValueError, shape->message.c_str());
+  } else if (const auto* db = std::get_if<mind::DatabaseFailed>(&reason)) {
+    host::raise_sqlite_error(db->code, db->message.c_str());
+  } else if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) {
+    Ref type = host::sqlite_exception_class("OperationalError");
+    PyErr_Format(type.get(), "Could not decode to UTF-8 column '%s' with text '%s'", text->column.c_str(), text->text.c_str());
+  }
+  throw PythonError{};
+}
+
+Ref attribute(PyObject* object, const char* name) { return require(PyObject_GetAttrString(object, name)); }
+
+PyObject* mind_call(PyObject*, PyObject* args, PyObject* kwargs) {
+  return host::boundary([&] {
+    PyObject* response = host::single_argument(args, kwargs, "mind", "response");
+    Ref client_id = attribute(response, "client_id");
+    Ref user_responses = attribute(response, "user_responses");
+    Ref database = attribute(response, "sqlite_database");
+    PyObject* encoded = nullptr;
+    if (!PyUnicode_FSConverter(database.get(), &encoded)) throw PythonError{};
+    Ref path = Ref::consuming(encoded);
+    const std::string path_bytes = PyBytes_AsString(path.get());
+    const Snapshot snapshot = take_snapshot(user_responses.get());
+
+    mind::Outcome outcome;
+    {
+      host::ReleasedLock unlocked;
+      outcome = mind::run(path_bytes.c_str(), snapshot.answers);
+    }
+    write_diagnostics(outcome.lines, snapshot);
+    if (outcome.failure) raise_failure(*outcome.failure, snapshot, user_responses.get());
+
+    Ref report = require(PyDict_New());
+    require_status(PyDict_SetItemString(report.get(), "client_id", client_id.get()));
+    host::add_entries(report.get(), outcome.sections);
+    return report.release();
+  });
+}
+
+PyMethodDef methods[] = {
+    {"mind", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(mind_call)), METH_VARARGS | METH_KEYWORDS,
+     "mind(response)\n--\n\n"
+     "Score one client's answers against the scoring keys of an assessment database.\n\n"
+     "`response` carries `client_id`, `user_responses` (the answers, question 1 first) and\n"
+     "`sqlite_database` (a path). Returns the report: a dict with the keys \"client_id\",\n"
+     "\"Personality_Type\", \"vak\", \"Emotional_Intelligance\", \"Roles\", \"Traits\" and \"Spaces\".\n"
+     "Writes eight diagnostic lines to sys.stdout. Database errors are sqlite3's own exceptions."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "ardo_old.mind", nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "ardo_old.mind",
+    "Scoring of psychometric questionnaires against the scoring keys of an SQLite database.",
+    0,
+    methods,
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -1,0 +1,108 @@
+// Competences: skill totals from the scoring key "CTD", rolled up the space / aspect / skill
+// hierarchy of "CMF", rated by the level rules and identified from "IDs".
+#include "mind/hierarchy.hpp"
+#include "mind/levels.hpp"
+#include "mind/sections.hpp"
+#include "mind/tally.hpp"
+
+#include <unordered_map>
+#include <unordered_set>
+
+namespace mind {
+
+namespace {
+
+class SkillTotals {
+ public:
+  SkillTotals(const Table& ctd, const Answers& answers) {
+    const auto targets = column_targets(ctd, names_);
+    totals_ = tally(ctd, answers, targets, CellTest::MethodCode, names_.size());
+    slots_.reserve(names_.size());
+    for (std::size_t i = 0; i < names_.size(); ++i) slots_.emplace(names_[i], i);
+  }
+
+  // The slot of a skill that has a total: a text naming a column of the scoring key.
+  std::optional<std::size_t> slot(const Cell& skill) const {
+    if (skill.kind() != Kind::Text) return std::nullopt;
+    const auto found = slots_.find(skill.bytes());
+    return found == slots_.end() ? std::nullopt : std::optional(found->second);
+  }
+  std::int64_t total(std::size_t slot) const { return totals_[slot]; }
+
+ private:
+  std::vector<std::string_view> names_;
+  std::vector<std::int64_t> totals_;
+  std::unordered_map<std::string_view, std::size_t> slots_;
+};
+
+struct Scored {
+  Value entry;
+  std::int64_t score;
+};
+
+Scored score_aspect(const AspectNode& aspect, const Value& space_id, const SkillTotals& totals, const Identifiers& ids) {
+  std::int64_t aspect_score = 0;
+  std::vector<std::pair<std::size_t, const Cell*>> rated;  // each skill with a total once, where it first stands
+  std::unordered_set<std::size_t> seen;
+  for (const Cell& skill : aspect.skills) {
+    const auto slot = totals.slot(skill);
+    if (!slot) continue;
+    aspect_score += totals.total(*slot);
+    if (seen.insert(*slot).second) rated.emplace_back(*slot, &skill);
+  }
+  const Value aspect_id = ids.of(aspect.name);
+  List skills;
+  skills.reserve(rated.size());
+  for (const auto& [slot, skill] : rated) {
+    skills.push_back(Map{
+        {"aspect_id", aspect_id},
+        {"skill_id", ids.of(*skill)},
+        {"skill_name", Value::from_cell(*skill)},
+        {"score", Value(totals.total(slot))},
+        {"level", Value(determine_skill_level(totals.total(slot)))},
+    });
+  }
+  const Rating rating = determine_aspect_level(aspect_score, aspect.skills.size());
+  return {Map{
+              {"space_id", space_id},
+              {"aspect_id", aspect_id},
+              {"aspect_name", Value::from_cell(aspect.name)},
+              {"level", Value(rating.level)},
+              {"percentage", Value(round2(rating.percentage))},
+              {"skills", Value(std::move(skills))},
+          },
+          aspect_score};
+}
+
+Value score_space(const SpaceNode& space, const SkillTotals& totals, const Identifiers& ids) {
+  std::int64_t space_score = 0;
+  const Value space_id = ids.of(space.name);
+  List aspects;
+  aspects.reserve(space.aspects.size());
+  for (const AspectNode& aspect : space.aspects) {
+    Scored scored = score_aspect(aspect, space_id, totals, ids);
+    space_score += scored.score;
+    aspects.push_back(std::move(scored.entry));
+  }
+  const Rating rating = determine_space_level(space_score, space.aspects.size());
+  return Map{
+      {"space_id", space_id},
+      {"space_name", Value::from_cell(space.name)},
+      {"level", Value(rating.level)},
+      {"percentage", Value(round2(rating.percentage))},
+      {"aspects", Value(std::move(aspects))},
+  };
+}
+
+}  // namespace
+
+List competences(const Table& ctd, const Table& cmf, const Identifiers& ids, const Answers& answers) {
+  const auto hierarchy = hierarchical_mapping(cmf);
+  const SkillTotals totals(ctd, answers);
+  List section;
+  section.reserve(hierarchy.size());
+  for (const SpaceNode& space : hierarchy) section.push_back(score_space(space, totals, ids));
+  return section;
+}
+
+}  // namespace mind

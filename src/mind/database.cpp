@@ -1,0 +1,124 @@
+#include "mind/database.hpp"
+
+#include "mind/failure.hpp"
+#include "mind/utf8.hpp"
+
+#include <sqlite3.h>
+
+#include <string>
+
+namespace mind {
+
+namespace {
+
+constexpr int lock_wait_ms = 5000;
+
+struct FinalizeStatement {
+  void operator()(sqlite3_stmt* s) const noexcept { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+std::vector<std::string> column_names(sqlite3_stmt* st) {
+  const int n = sqlite3_column_count(st);
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(st, i);
+    if (name == nullptr) throw std::bad_alloc();
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+Cell bytes_cell(Table& table, sqlite3_stmt* st, int i, bool text) {
+  const void* data = text ? static_cast<const void*>(sqlite3_column_text(st, i)) : sqlite3_column_blob(st, i);
+  const auto size = static_cast<std::size_t>(sqlite3_column_bytes(st, i));
+  if (data == nullptr && size > 0) throw std::bad_alloc();
+  const auto* chars = static_cast<const char*>(data);
+  if (text && !valid_utf8(static_cast<const unsigned char*>(data), size)) {
+    // The host quotes the text as a C string: it stops at the first NUL.
+    const char* column = sqlite3_column_name(st, i);
+    fail(UndecodableText{column ? column : "", std::string(chars)});
+  }
+  const auto kept = table.arena().keep(chars, size);
+  return text ? Cell::text(kept) : Cell::blob(kept);
+}
+
+Cell read_cell(Table& table, sqlite3_stmt* st, int i) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+      return Cell::integer(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+      return Cell::real(sqlite3_column_double(st, i));
+    case SQLITE_TEXT:
+      return bytes_cell(table, st, i, true);
+    case SQLITE_BLOB:
+      return bytes_cell(table, st, i, false);
+    default:
+      return Cell();
+  }
+}
+
+}  // namespace
+
+Database::Database(const char* path) {
+  const int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (db_ == nullptr) throw std::bad_alloc();
+  if (rc != SQLITE_OK) {
+    DatabaseFailed failure{sqlite3_extended_errcode(db_), sqlite3_errmsg(db_)};
+    sqlite3_close(db_);
+    db_ = nullptr;
+    fail(std::move(failure));
+  }
+  sqlite3_busy_timeout(db_, lock_wait_ms);
+}
+
+Database::~Database() {
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+}
+
+void Database::fail_with(std::string_view sql) {
+  std::string message = "Execution failed on sql '";
+  message.append(sql).append("': ").append(sqlite3_errmsg(db_));
+  fail(DatabaseFailed{sqlite3_extended_errcode(db_), std::move(message)});
+}
+
+void Database::execute(const char* sql) {
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail_with(sql);
+}
+
+void Database::begin_read() { execute("BEGIN"); }
+
+void Database::end_read() { execute("COMMIT"); }
+
+Table Database::read_table(std::string_view name) {
+  const std::string sql = "SELECT * FROM " + std::string(name);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size() + 1), &raw, nullptr) != SQLITE_OK) fail_with(sql);
+  Statement statement(raw);
+  sqlite3_stmt* st = statement.get();
+  Table table(column_names(st));
+  const int columns = sqlite3_column_count(st);
+  std::size_t rows = 0;
+  for (;;) {
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) fail_with(sql);
+    for (int i = 0; i < columns; ++i) table.append(static_cast<std::size_t>(i), read_cell(table, st, i));
+    ++rows;
+  }
+  table.finish(rows);
+  return table;
+}
+
+void Database::close() {
+  sqlite3* db = db_;
+  db_ = nullptr;
+  if (sqlite3_close(db) != SQLITE_OK) {
+    DatabaseFailed failure{sqlite3_extended_errcode(db), sqlite3_errmsg(db)};
+    sqlite3_close_v2(db);
+    fail(std::move(failure));
+  }
+}
+
+}  // namespace mind

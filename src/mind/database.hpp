@@ -1,0 +1,37 @@
+// The assessment database: one connection for one scoring run, read through SQLite's C API.
+#pragma once
+
+#include "mind/table.hpp"
+
+#include <memory>
+#include <string_view>
+
+struct sqlite3;
+
+namespace mind {
+
+class Database {
+ public:
+  // Opens for reading and writing, creating an empty database where no file is, as the host's
+  // sqlite3.connect does; a writer's lock is waited for up to 5 seconds.
+  explicit Database(const char* path);
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+  ~Database();
+
+  // One read transaction around all the reads, so they all see one committed state of the file.
+  void begin_read();
+  void end_read();
+  // Every row and column of the table, through "SELECT * FROM " and the name as it stands.
+  Table read_table(std::string_view name);
+  // Closes now so that a failure to close reaches the caller; the destructor is only the safety net.
+  void close();
+
+ private:
+  [[noreturn]] void fail_with(std::string_view sql);
+  void execute(const char* sql);
+
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace mind

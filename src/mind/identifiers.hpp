@@ -1,0 +1,26 @@
+// Identifiers of traits, spaces, aspects and skills, looked up by title in the table "IDs".
+#pragma once
+
+#include "mind/cell_key.hpp"
+#include "mind/table.hpp"
+#include "mind/value.hpp"
+
+#include <unordered_map>
+
+namespace mind {
+
+class Identifiers {
+ public:
+  explicit Identifiers(const Table& ids);
+
+  // The "Geo_Id" of the first row whose "Title" equals the name. Each entry stands on its own
+  // lookup: when it fails (no such column, no such row) the entry carries null rather than
+  // another entry's identifier.
+  Value of(const Cell& name) const;
+
+ private:
+  const Column* geo_ids_ = nullptr;
+  std::unordered_map<CellKey, std::size_t, CellKeyHash> first_row_;
+};
+
+}  // namespace mind

@@ -1,0 +1,47 @@
+// Learning style: visual, auditory and kinesthetic scores from "VAK", and the dominant one.
+#include "mind/methods.hpp"
+#include "mind/sections.hpp"
+
+#include <array>
+
+namespace mind {
+
+namespace {
+
+// Read in this order for every answer; the first three count for answers 1 and 2, the last two for 3 and 4.
+constexpr std::array<std::string_view, 5> vak_columns = {"VN", "KF", "KP", "AS", "KS"};
+
+std::string_view dominant_style(std::int64_t visual, std::int64_t auditory, std::int64_t kinesthetic) {
+  if (visual > auditory && visual > kinesthetic) return "Visual";
+  if (auditory > visual && auditory > kinesthetic) return "Auditory";
+  return "Kinesthetic";  // every tie ends here
+}
+
+}  // namespace
+
+Map learning_style(const Table& vak, const Answers& answers) {
+  // VN, KF, KP, AS, KS
+  std::array<std::int64_t, 5> score{};
+  const std::size_t count = answers.walk();
+  for (std::size_t p = 0; p < count; ++p) {
+    std::array<const Cell*, 5> cells{};
+    for (std::size_t c = 0; c < vak_columns.size(); ++c) cells[c] = &vak.cell(p, vak_columns[c]);
+    const Answer& a = answers.at(p);
+    if (Answers::equals(a, p, 1) || Answers::equals(a, p, 2)) {
+      for (std::size_t c = 0; c < 3; ++c) score[c] += lenient_points(*cells[c], a, p);
+    } else if (Answers::equals(a, p, 3) || Answers::equals(a, p, 4)) {
+      for (std::size_t c = 3; c < 5; ++c) score[c] += lenient_points(*cells[c], a, p);
+    }
+  }
+  const std::int64_t visual = score[0];
+  const std::int64_t auditory = score[3];
+  const std::int64_t kinesthetic = score[4] + score[1] + score[2];
+  return {
+      {"type", Value(dominant_style(visual, auditory, kinesthetic))},
+      {"visual", Value(visual)},
+      {"auditory", Value(auditory)},
+      {"kinesthetic", Value(kinesthetic)},
+  };
+}
+
+}  // namespace mind

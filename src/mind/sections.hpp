@@ -1,0 +1,29 @@
+// The report sections, each computed from its own tables and the answers alone.
+#pragma once
+
+#include "mind/answers.hpp"
+#include "mind/identifiers.hpp"
+#include "mind/table.hpp"
+#include "mind/value.hpp"
+
+#include <cstddef>
+#include <vector>
+
+namespace mind {
+
+// The two diagnostic lines of one personality trait, as far as scoring got before any failure:
+// the "Idx" cells of its questions, then the positions of the answers it kept.
+struct TraitLines {
+  std::vector<Value> question_numbers;
+  bool answers_kept = false;
+  std::vector<std::size_t> kept;
+};
+
+Map personality_type(const Table& prs, const Answers& answers, std::vector<TraitLines>& lines);
+Map learning_style(const Table& vak, const Answers& answers);
+Map emotional_intelligence(const Table& emq, const Answers& answers);
+Map team_roles(const Table& trs, const Answers& answers);
+List traits(const Table& qtm, const Identifiers& ids, const Answers& answers);
+List competences(const Table& ctd, const Table& cmf, const Identifiers& ids, const Answers& answers);
+
+}  // namespace mind

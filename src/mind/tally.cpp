@@ -1,0 +1,68 @@
+#include "mind/tally.hpp"
+
+#include "mind/methods.hpp"
+
+#include <unordered_map>
+
+namespace mind {
+
+namespace {
+
+bool counts(CellTest test, const Cell& cell) noexcept {
+  if (cell.is_missing()) return false;
+  if (test == CellTest::MethodCode) return method_of(cell) >= 0;
+  return !cell.is_text("");
+}
+
+}  // namespace
+
+std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
+                                CellTest test, std::size_t total_count) {
+  std::vector<std::int64_t> totals(total_count, 0);
+  for (std::size_t row = 0; row < table.row_count(); ++row) {
+    const Answer& answer = answers.at(row);
+    for (const TallyTarget& target : targets) {
+      if (!target.column) fail(MissingKey{Value(target.name)});
+      const Cell cell = table.row_cell(row, *target.column);
+      if (!counts(test, cell)) continue;
+      if (!target.total) fail(MissingKey{Value(target.name)});
+      totals[*target.total] += strict_points(cell, answer, row);
+    }
+  }
+  return totals;
+}
+
+std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count) {
+  std::vector<TallyTarget> targets;
+  targets.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) targets.push_back({names[i], table.find(names[i]), i});
+  return targets;
+}
+
+Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count) {
+  const auto totals = tally(table, answers, named_targets(table, keys, count), CellTest::NotBlank, count);
+  Map section;
+  section.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) section.push_back({keys[i], Value(totals[i])});
+  return section;
+}
+
+std::vector<TallyTarget> column_targets(const Table& table, std::vector<std::string_view>& names) {
+  std::unordered_map<std::string_view, std::size_t> slots;
+  std::vector<TallyTarget> targets;
+  const auto& columns = table.columns();
+  targets.reserve(columns.size());
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const std::string_view name = columns[i].name;
+    std::optional<std::size_t> total;
+    if (name != "Idx") {
+      const auto [slot, added] = slots.try_emplace(name, names.size());
+      if (added) names.push_back(name);
+      total = slot->second;
+    }
+    targets.push_back({name, i, total});
+  }
+  return targets;
+}
+
+}  // namespace mind

@@ -1,0 +1,43 @@
+// The scoring loop that several sections share: row i of a scoring key pairs with answer i, and
+// each cell of a counted column names the method that turns that answer into points.
+#pragma once
+
+#include "mind/answers.hpp"
+#include "mind/table.hpp"
+#include "mind/value.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace mind {
+
+// One column that a tally reads: where it stands in the table (none: KeyError when first read)
+// and which total it feeds (none: KeyError when a cell of it counts).
+struct TallyTarget {
+  std::string_view name;
+  std::optional<std::size_t> column;
+  std::optional<std::size_t> total;
+};
+
+enum class CellTest : std::uint8_t {
+  NotBlank,    // present and not the empty text; anything else goes to the method lookup and may fail there
+  MethodCode,  // present and one of the method codes; anything else is skipped
+};
+
+// Totals indexed as the targets' `total`. The row's answer is taken before any of its cells.
+std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
+                                CellTest test, std::size_t total_count);
+
+// Fixed keys read by name: target i feeds total i.
+std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count);
+
+// A section of fixed keys, each the name of the column it tallies, in the keys' order.
+Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count);
+
+// Every column of the table is a target, each distinct name but "Idx" with a total of its own,
+// in the order the names first stand. `names` receives the names of the totals.
+std::vector<TallyTarget> column_targets(const Table& table, std::vector<std::string_view>& names);
+
+}  // namespace mind
