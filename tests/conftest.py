@@ -6,16 +6,18 @@ from typing import Callable
 
 import pytest
 
-from assessment_db import Request, Table, empty_tables, write_database
+from assessment_db import VAK_COLUMNS, Request, Table, empty_tables, write_database
 
 
 @pytest.fixture
 def make_db(tmp_path: Path) -> Callable[..., Path]:
-    """make_db(NAME=Table(...), ...): every table empty unless given; NAME=None leaves it out."""
+    """make_db(NAME=Table(...), ...): every table empty unless given, but "VAK", which has 100 blank
+    rows since every answer needs its row there; NAME=None leaves a table out."""
     counter = iter(range(1_000_000))
 
     def build(**tables: Table | None) -> Path:
         all_tables: dict[str, Table | None] = dict(empty_tables())
+        all_tables["VAK"] = Table(VAK_COLUMNS, [[None] * 5 for _ in range(100)])
         all_tables.update(tables)
         return write_database(tmp_path / f"assessment{next(counter)}.db", all_tables)
 
