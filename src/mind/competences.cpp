@@ -16,7 +16,7 @@ class SkillTotals {
  public:
   SkillTotals(const Table& ctd, const Answers& answers) {
     const auto targets = column_targets(ctd, names_);
-    totals_ = tally(ctd, answers, targets, CellTest::MethodCode, names_.size());
+    totals_ = tally(ctd, answers, targets, is_method_code, names_.size());
     slots_.reserve(names_.size());
     for (std::size_t i = 0; i < names_.size(); ++i) slots_.emplace(names_[i], i);
   }

@@ -6,25 +6,19 @@
 
 namespace mind {
 
-namespace {
+bool is_not_blank(const Cell& cell) noexcept { return !cell.is_missing() && !cell.is_text(""); }
 
-bool counts(CellTest test, const Cell& cell) noexcept {
-  if (cell.is_missing()) return false;
-  if (test == CellTest::MethodCode) return method_of(cell) >= 0;
-  return !cell.is_text("");
-}
-
-}  // namespace
+bool is_method_code(const Cell& cell) noexcept { return method_of(cell) >= 0; }
 
 std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
-                                CellTest test, std::size_t total_count) {
+                                CellTest counts, std::size_t total_count) {
   std::vector<std::int64_t> totals(total_count, 0);
   for (std::size_t row = 0; row < table.row_count(); ++row) {
     const Answer& answer = answers.at(row);
     for (const TallyTarget& target : targets) {
       if (!target.column) fail(MissingKey{Value(target.name)});
       const Cell cell = table.row_cell(row, *target.column);
-      if (!counts(test, cell)) continue;
+      if (!counts(cell)) continue;
       if (!target.total) fail(MissingKey{Value(target.name)});
       totals[*target.total] += strict_points(cell, answer, row);
     }
@@ -40,7 +34,7 @@ std::vector<TallyTarget> named_targets(const Table& table, const std::string_vie
 }
 
 Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count) {
-  const auto totals = tally(table, answers, named_targets(table, keys, count), CellTest::NotBlank, count);
+  const auto totals = tally(table, answers, named_targets(table, keys, count), is_not_blank, count);
   Map section;
   section.reserve(count);
   for (std::size_t i = 0; i < count; ++i) section.push_back({keys[i], Value(totals[i])});

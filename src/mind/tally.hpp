@@ -21,14 +21,19 @@ struct TallyTarget {
   std::optional<std::size_t> total;
 };
 
-enum class CellTest : std::uint8_t {
-  NotBlank,    // present and not the empty text; anything else goes to the method lookup and may fail there
-  MethodCode,  // present and one of the method codes; anything else is skipped
-};
+// Which cells of a scoring key count. A cell that counts goes to the strict method lookup.
+using CellTest = bool (*)(const Cell&);
+
+// Emotional intelligence and team roles: present and not the empty text. Anything else counts,
+// so a cell that is not a method code fails the lookup.
+bool is_not_blank(const Cell& cell) noexcept;
+
+// Traits and competences: present and one of the method codes. Anything else is skipped silently.
+bool is_method_code(const Cell& cell) noexcept;
 
 // Totals indexed as the targets' `total`. The row's answer is taken before any of its cells.
 std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
-                                CellTest test, std::size_t total_count);
+                                CellTest counts, std::size_t total_count);
 
 // Fixed keys read by name: target i feeds total i.
 std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count);
