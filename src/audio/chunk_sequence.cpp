@@ -107,6 +107,8 @@ Ref resume(ChunkSequence* sequence, PyObject* thrown) {
     finish(sequence);
     return chunk;
   }
+  // The chunk handed out before is let go only once the sequence is whole again: letting it go may
+  // run host code that pulls from this very sequence.
   Ref previous = Ref::consuming(sequence->chunck);
   sequence->chunck = Ref(chunk).release();
   sequence->phase = Phase::suspended;
