@@ -41,7 +41,8 @@ def pulled(chunks: list, log: list):
 
 
 def popen_call(facility: FakeProcessFacility) -> tuple:
-    return ("Popen", (MPV_COMMAND,), [("stdin", facility.PIPE), ("stdout", facility.DEVNULL), ("stderr", facility.DEVNULL)])
+    options = [("stdin", facility.PIPE), ("stdout", facility.DEVNULL), ("stderr", facility.DEVNULL)]
+    return ("Popen", (MPV_COMMAND,), options)
 
 
 @pytest.mark.parametrize(

@@ -49,7 +49,8 @@ void start(ChunkSequence* sequence) {
   Ref generate = host::attribute(sdk.get(), "generate");
   Ref voice = require(PyUnicode_FromString("tsample"));
   Ref model = require(PyUnicode_FromString("eleven_multilingual_v2"));
-  Ref options = host::keywords({{"text", sequence->llm}, {"voice", voice.get()}, {"model", model.get()}, {"stream", Py_True}});
+  Ref options = host::keywords(
+      {{"text", sequence->llm}, {"voice", voice.get()}, {"model", model.get()}, {"stream", Py_True}});
   Ref no_arguments = require(PyTuple_New(0));
   sequence->audio_stream = require(PyObject_Call(generate.get(), no_arguments.get(), options.get())).release();
   sequence->position = require(PyObject_GetIter(sequence->audio_stream)).release();
@@ -157,7 +158,8 @@ Ref exception_from_class(PyObject* type, PyObject* value, PyObject* traceback) {
     if (!exception) return Ref::consuming(PyErr_GetRaisedException());
     if (!PyExceptionInstance_Check(exception.get())) {
       Ref got = require(PyType_GetName(Py_TYPE(exception.get())));
-      PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %U", type, got.get());
+      PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %U", type,
+                   got.get());
       return Ref::consuming(PyErr_GetRaisedException());
     }
   }
@@ -172,7 +174,8 @@ Ref exception_to_throw(PyObject* type, PyObject* value, PyObject* traceback) {
   if (PyExceptionClass_Check(type)) return exception_from_class(type, value, traceback);
   if (!PyExceptionInstance_Check(type)) {
     Ref name = require(PyType_GetName(Py_TYPE(type)));
-    PyErr_Format(PyExc_TypeError, "exceptions must be classes or instances deriving from BaseException, not %U", name.get());
+    PyErr_Format(PyExc_TypeError, "exceptions must be classes or instances deriving from BaseException, not %U",
+                 name.get());
     throw PythonError{};
   }
   if (value != nullptr && value != Py_None)
@@ -249,7 +252,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec type_spec = {
+PyType_Spec type_definition = {
     "ardo_old.audio.ChunkSequence",
     sizeof(ChunkSequence),
     0,
@@ -260,7 +263,7 @@ PyType_Spec type_spec = {
 }  // namespace
 
 Ref new_chunk_sequence_type(PyObject* module) {
-  Ref type = require(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
+  Ref type = require(PyType_FromModuleAndSpec(module, &type_definition, nullptr));
   Ref generator = host::import_from("collections.abc", "Generator");
   host::call_method(generator.get(), "register", type.get());
   return type;

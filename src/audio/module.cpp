@@ -38,8 +38,9 @@ constexpr std::array<host::Annotation, 2> stream_annotations = {{
     {"return", "bytes"},
 }};
 
-const host::FunctionSpec get_audio_stream_spec = {"get_audio_stream", get_audio_stream, get_audio_stream_parameters};
-const host::FunctionSpec stream_spec = {"stream", stream, stream_parameters, stream_annotations};
+const host::FunctionDef get_audio_stream_definition = {"get_audio_stream", get_audio_stream,
+                                                       get_audio_stream_parameters};
+const host::FunctionDef stream_definition = {"stream", stream, stream_parameters, stream_annotations};
 
 // An unset key is not handed over: the SDK refuses None, which would make the module unimportable
 // without a key, whereas the service's own refusal at the first pull says what is missing.
@@ -61,8 +62,8 @@ void load(PyObject* module) {
   require(PyObject_CallNoArgs(load_dotenv.get()));
   hand_over_api_key(sdk.get(), os.get());
   PyObject* function_type = state_of(module)->function_type;
-  host::bind(module, "get_audio_stream", host::new_function(function_type, get_audio_stream_spec));
-  host::bind(module, "stream", host::new_function(function_type, stream_spec));
+  host::bind(module, "get_audio_stream", host::new_function(function_type, get_audio_stream_definition));
+  host::bind(module, "stream", host::new_function(function_type, stream_definition));
 }
 
 int exec_module(PyObject* module) {

@@ -14,7 +14,8 @@ using host::Ref;
 using host::require;
 
 Ref mpv_command() {
-  return require(Py_BuildValue("[sssss]", "C:\\Program Files\\mpv\\mpv.exe", "--no-cache", "--no-terminal", "--", "fd://0"));
+  return require(
+      Py_BuildValue("[sssss]", "C:\\Program Files\\mpv\\mpv.exe", "--no-cache", "--no-terminal", "--", "fd://0"));
 }
 
 Ref start_player(PyObject* module, PyObject* command) {

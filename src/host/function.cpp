@@ -12,7 +12,7 @@ namespace {
 
 struct Function {
   PyObject_HEAD
-  const FunctionSpec* spec;
+  const FunctionDef* definition;
   PyObject* name;
   PyObject* qualname;
   PyObject* module_name;
@@ -24,7 +24,7 @@ Function* as_function(PyObject* self) { return reinterpret_cast<Function*>(self)
 
 PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) {
   return boundary([&] {
-    return as_function(self)->spec->body(module_of(self), args, kwargs).release();
+    return as_function(self)->definition->body(module_of(self), args, kwargs).release();
   });
 }
 
@@ -32,7 +32,9 @@ PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) {
 // __get__ at all is what makes inspect and pydoc treat these objects as routines.
 PyObject* get(PyObject* self, PyObject*, PyObject*) { return Py_NewRef(self); }
 
-PyObject* repr(PyObject* self) { return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self); }
+PyObject* repr(PyObject* self) {
+  return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
+}
 
 // What a host function's annotation lookup gives: the annotation, or `missing` when there is none.
 Ref annotation_of(PyObject* annotations, const char* parameter, PyObject* missing) {
@@ -50,11 +52,12 @@ PyObject* signature(PyObject* self, void*) {
     Ref kind = attribute(parameter_type.get(), "POSITIONAL_OR_KEYWORD");
     Ref empty = attribute(parameter_type.get(), "empty");
     Ref parameters = require(PyList_New(0));
-    for (const char* name : function->spec->parameters) {
+    for (const char* name : function->definition->parameters) {
       Ref annotation = annotation_of(function->annotations, name, empty.get());
       Ref positional = require(Py_BuildValue("(sO)", name, kind.get()));
       Ref options = keywords({{"annotation", annotation.get()}});
-      require_status(PyList_Append(parameters.get(), require(PyObject_Call(parameter_type.get(), positional.get(), options.get())).get()));
+      Ref parameter = require(PyObject_Call(parameter_type.get(), positional.get(), options.get()));
+      require_status(PyList_Append(parameters.get(), parameter.get()));
     }
     Ref result = annotation_of(function->annotations, "return", empty.get());
     Ref signature_type = attribute(inspect.get(), "Signature");
@@ -119,7 +122,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec type_spec = {
+PyType_Spec type_definition = {
     "ardo_old.function",
     sizeof(Function),
     0,
@@ -127,9 +130,9 @@ PyType_Spec type_spec = {
     slots,
 };
 
-Ref annotations_dict(const FunctionSpec& spec) {
+Ref annotations_dict(const FunctionDef& definition) {
   Ref annotations = require(PyDict_New());
-  for (const Annotation& annotation : spec.annotations) {
+  for (const Annotation& annotation : definition.annotations) {
     Ref text = require(PyUnicode_FromString(annotation.text));
     require_status(PyDict_SetItemString(annotations.get(), annotation.parameter, text.get()));
   }
@@ -140,19 +143,19 @@ Ref doc_text(const char* doc) { return doc != nullptr ? require(PyUnicode_FromSt
 
 }  // namespace
 
-Ref new_function_type(PyObject* module) { return require(PyType_FromModuleAndSpec(module, &type_spec, nullptr)); }
+Ref new_function_type(PyObject* module) { return require(PyType_FromModuleAndSpec(module, &type_definition, nullptr)); }
 
-Ref new_function(PyObject* type, const FunctionSpec& spec) {
+Ref new_function(PyObject* type, const FunctionDef& definition) {
   PyTypeObject* function_type = reinterpret_cast<PyTypeObject*>(type);
   auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(function_type, Py_tp_alloc));
   Ref self = require(alloc(function_type, 0));
   Function* function = as_function(self.get());
-  function->spec = &spec;
-  function->name = require(PyUnicode_FromString(spec.name)).release();
+  function->definition = &definition;
+  function->name = require(PyUnicode_FromString(definition.name)).release();
   function->qualname = Ref::owning(function->name).release();
   function->module_name = require(PyModule_GetNameObject(module_of(self.get()))).release();
-  function->doc = doc_text(spec.doc).release();
-  function->annotations = annotations_dict(spec).release();
+  function->doc = doc_text(definition.doc).release();
+  function->annotations = annotations_dict(definition).release();
   return self;
 }
 

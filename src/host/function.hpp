@@ -14,7 +14,7 @@ struct Annotation {
   const char* text;       // kept as text, as postponed annotations are
 };
 
-struct FunctionSpec {
+struct FunctionDef {
   const char* name;
   // Runs one call; `module` is the module the function belongs to.
   Ref (*body)(PyObject* module, PyObject* args, PyObject* kwargs);
@@ -26,7 +26,7 @@ struct FunctionSpec {
 // The type of one module's exposed functions; its functions reach their module through it.
 Ref new_function_type(PyObject* module);
 
-// An exposed function of a type from new_function_type. `spec` must outlive it.
-Ref new_function(PyObject* type, const FunctionSpec& spec);
+// An exposed function of a type from new_function_type. `definition` must outlive it.
+Ref new_function(PyObject* type, const FunctionDef& definition);
 
 }  // namespace host

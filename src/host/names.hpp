@@ -15,7 +15,7 @@ Ref import_from(const char* module, const char* name);
 // calls; NameError when it is gone.
 Ref global(PyObject* module, const char* name);
 
-// The module whose type `instance` is of (borrowed): the one that made the type from its spec.
+// The module whose type `instance` is of (borrowed): the module the type was made for.
 PyObject* module_of(PyObject* instance);
 
 // Sets `module.name`; the module's attributes appear in the order of these calls.
