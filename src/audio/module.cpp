@@ -1,0 +1,108 @@
+// ardo_old.audio: speech from the text-to-speech service as a lazy chunk sequence, and its playback.
+#include "audio/chunk_sequence.hpp"
+#include "audio/playback.hpp"
+#include "host/arguments.hpp"
+#include "host/calls.hpp"
+#include "host/errors.hpp"
+#include "host/function.hpp"
+#include "host/names.hpp"
+
+#include <array>
+
+namespace {
+
+using host::Ref;
+using host::require;
+
+struct State {
+  PyObject* function_type;
+  PyObject* chunk_sequence_type;
+};
+
+State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
+
+Ref get_audio_stream(PyObject* module, PyObject* args, PyObject* kwargs) {
+  PyObject* llm = host::single_argument(args, kwargs, "get_audio_stream", "llm");
+  return audio::new_chunk_sequence(state_of(module)->chunk_sequence_type, llm);
+}
+
+Ref stream(PyObject* module, PyObject* args, PyObject* kwargs) {
+  PyObject* audio_stream = host::single_argument(args, kwargs, "stream", "audio_stream");
+  return audio::play(module, audio_stream);
+}
+
+constexpr std::array<const char*, 1> get_audio_stream_parameters = {"llm"};
+constexpr std::array<const char*, 1> stream_parameters = {"audio_stream"};
+constexpr std::array<host::Annotation, 2> stream_annotations = {{
+    {"audio_stream", "Iterator[bytes]"},
+    {"return", "bytes"},
+}};
+
+const host::FunctionDef get_audio_stream_definition = {"get_audio_stream", get_audio_stream,
+                                                       get_audio_stream_parameters};
+const host::FunctionDef stream_definition = {"stream", stream, stream_parameters, stream_annotations};
+
+// An unset key is not handed over: the SDK refuses None, which would make the module unimportable
+// without a key, whereas the service's own refusal at the first pull says what is missing.
+void hand_over_api_key(PyObject* sdk, PyObject* os) {
+  Ref name = require(PyUnicode_FromString("ELEVEN_LAPS_API_KEY"));
+  Ref key = host::call_method(os, "getenv", name.get());
+  if (key.get() != Py_None) host::call_method(sdk, "set_api_key", key.get());
+}
+
+void load(PyObject* module) {
+  host::bind(module, "Iterator", host::import_from("typing", "Iterator"));
+  host::bind(module, "subprocess", host::import_module("subprocess"));
+  Ref sdk = host::import_module("elevenlabs");
+  host::bind(module, "elevenlabs", sdk);
+  Ref os = host::import_module("os");
+  host::bind(module, "os", os);
+  Ref load_dotenv = host::import_from("dotenv", "load_dotenv");
+  host::bind(module, "load_dotenv", load_dotenv);
+  require(PyObject_CallNoArgs(load_dotenv.get()));
+  hand_over_api_key(sdk.get(), os.get());
+  PyObject* function_type = state_of(module)->function_type;
+  host::bind(module, "get_audio_stream", host::new_function(function_type, get_audio_stream_definition));
+  host::bind(module, "stream", host::new_function(function_type, stream_definition));
+}
+
+int exec_module(PyObject* module) {
+  return host::boundary_status([&] {
+    State* state = state_of(module);
+    state->function_type = host::new_function_type(module).release();
+    state->chunk_sequence_type = audio::new_chunk_sequence_type(module).release();
+    load(module);
+  });
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  const State* state = state_of(module);
+  if (state == nullptr) return 0;
+  Py_VISIT(state->function_type);
+  Py_VISIT(state->chunk_sequence_type);
+  return 0;
+}
+
+int clear_module(PyObject* module) {
+  State* state = state_of(module);
+  if (state == nullptr) return 0;
+  Py_CLEAR(state->function_type);
+  Py_CLEAR(state->chunk_sequence_type);
+  return 0;
+}
+
+void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "ardo_old.audio", nullptr, sizeof(State), nullptr, slots, traverse_module, clear_module,
+    free_module,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_audio() { return PyModuleDef_Init(&definition); }

@@ -1,0 +1,3 @@
+"""What the stand-in SDK and dotenv packages were asked to do, in order, within one interpreter."""
+
+events: list[tuple] = []
