@@ -3,6 +3,7 @@
 // rather than a copy of them that could drift.
 #include "args/defaults.hpp"
 #include "host/errors.hpp"
+#include "host/names.hpp"
 
 namespace {
 
@@ -14,16 +15,6 @@ template <class... Visitors>
 struct overloaded : Visitors... {
   using Visitors::operator()...;
 };
-
-// `from module import name`.
-Ref import_name(const char* module, const char* name) {
-  Ref imported = require(PyImport_ImportModule(module));
-  return require(PyObject_GetAttrString(imported.get(), name));
-}
-
-void bind(PyObject* module, const char* name, const Ref& value) {
-  require_status(PyModule_AddObjectRef(module, name, value.get()));
-}
 
 void set_item(const Ref& dict, const char* key, const Ref& value) {
   require_status(PyDict_SetItemString(dict.get(), key, value.get()));
@@ -86,11 +77,11 @@ Ref make_record(const Ref& dataclass) {
 
 int exec_module(PyObject* module) {
   return host::boundary_status([module] {
-    Ref dataclass = import_name("dataclasses", "dataclass");
-    bind(module, "dataclass", dataclass);
-    bind(module, "ClassVar", import_name("typing", "ClassVar"));
-    bind(module, "Dict", import_name("typing", "Dict"));
-    bind(module, "Args", make_record(dataclass));
+    Ref dataclass = host::import_from("dataclasses", "dataclass");
+    host::bind(module, "dataclass", dataclass);
+    host::bind(module, "ClassVar", host::import_from("typing", "ClassVar"));
+    host::bind(module, "Dict", host::import_from("typing", "Dict"));
+    host::bind(module, "Args", make_record(dataclass));
   });
 }
 
