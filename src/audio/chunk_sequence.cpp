@@ -3,6 +3,7 @@
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/names.hpp"
+#include "host/objects.hpp"
 
 namespace audio {
 
@@ -227,14 +228,6 @@ int clear(PyObject* self) {
   return 0;
 }
 
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  PyObject_GC_UnTrack(self);
-  clear(self);
-  reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-  Py_DECREF(type);
-}
-
 PyMethodDef methods[] = {
     {"send", send, METH_O, nullptr},
     {"throw", throw_in, METH_VARARGS, nullptr},
@@ -247,7 +240,7 @@ PyType_Slot slots[] = {
     {Py_tp_iternext, reinterpret_cast<void*>(next)},
     {Py_tp_traverse, reinterpret_cast<void*>(traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(host::gc_dealloc<clear>)},
     {Py_tp_methods, methods},
     {0, nullptr},
 };
@@ -270,9 +263,7 @@ Ref new_chunk_sequence_type(PyObject* module) {
 }
 
 Ref new_chunk_sequence(PyObject* type, PyObject* llm) {
-  PyTypeObject* sequence_type = reinterpret_cast<PyTypeObject*>(type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(sequence_type, Py_tp_alloc));
-  Ref self = require(alloc(sequence_type, 0));
+  Ref self = host::new_instance(type);
   ChunkSequence* sequence = as_sequence(self.get());
   sequence->phase = Phase::not_started;
   sequence->llm = Py_NewRef(llm);

@@ -3,6 +3,7 @@
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/names.hpp"
+#include "host/objects.hpp"
 
 #include <cstddef>
 
@@ -88,14 +89,6 @@ int clear(PyObject* self) {
   return 0;
 }
 
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  PyObject_GC_UnTrack(self);
-  clear(self);
-  reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-  Py_DECREF(type);
-}
-
 PyMemberDef members[] = {
     {"__name__", Py_T_OBJECT_EX, offsetof(Function, name), Py_READONLY, nullptr},
     {"__qualname__", Py_T_OBJECT_EX, offsetof(Function, qualname), Py_READONLY, nullptr},
@@ -116,7 +109,7 @@ PyType_Slot slots[] = {
     {Py_tp_descr_get, reinterpret_cast<void*>(get)},
     {Py_tp_traverse, reinterpret_cast<void*>(traverse)},
     {Py_tp_clear, reinterpret_cast<void*>(clear)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(host::gc_dealloc<clear>)},
     {Py_tp_members, members},
     {Py_tp_getset, getters},
     {0, nullptr},
@@ -146,9 +139,7 @@ Ref doc_text(const char* doc) { return doc != nullptr ? require(PyUnicode_FromSt
 Ref new_function_type(PyObject* module) { return require(PyType_FromModuleAndSpec(module, &type_definition, nullptr)); }
 
 Ref new_function(PyObject* type, const FunctionDef& definition) {
-  PyTypeObject* function_type = reinterpret_cast<PyTypeObject*>(type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(function_type, Py_tp_alloc));
-  Ref self = require(alloc(function_type, 0));
+  Ref self = host::new_instance(type);
   Function* function = as_function(self.get());
   function->definition = &definition;
   function->name = require(PyUnicode_FromString(definition.name)).release();
