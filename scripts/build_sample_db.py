@@ -36,7 +36,8 @@ TRS_ROLES = ("RI", "CO", "PL", "SH", "ME", "IMP", "TW", "CF", "SP")
 TRAITS = ("Composure", "Self-Confidence", "Patience", "Openness", "Positivity", "Conscientiousness")
 
 # Space -> aspect -> skills. Each skill is scored by three items, so it tops out at 12 points,
-# which is what the aspect and space percentages are scaled to.
+# which is what the aspect and space percentages are scaled to. The skill levels' thresholds (25
+# and 30 points) lie above that, so every skill here reads "Development Priority".
 COMPETENCES = {
     "Personal Effectiveness": {
         "Self-Management": ("Time Management", "Stress Management", "Self-Motivation"),
