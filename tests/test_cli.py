@@ -79,6 +79,8 @@ BAD_INPUTS = [
                  "is not valid JSON", id="answers not JSON"),
     pytest.param(lambda tmp, _: (["--answers", file_with(tmp / "a.json", '{"a": [1]}')], None),
                  "must hold a JSON list", id="answers an object"),
+    pytest.param(lambda tmp, _: (["--answers", "-"], "[" * 100_000),
+                 "is not valid JSON", id="answers nested too deeply"),
     pytest.param(lambda tmp, _: (["--answers", "-"], '"1, 2, 3"'),
                  "standard input must hold a JSON list", id="stdin a text"),
     pytest.param(lambda tmp, _: (["--db", str(tmp / "absent.db")], None),

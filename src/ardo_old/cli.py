@@ -62,22 +62,21 @@ def build_parser() -> argparse.ArgumentParser:
 
 def read_answers(source: str | None) -> list:
     if source is None:
-        sample = _data_file("sample_answers.json").read_text(encoding="utf-8")
-        return _parse_answers(sample, "sample answers")
+        return _parse_answers(_data_file("sample_answers.json").read_bytes(), "sample answers")
     name = "standard input" if source == "-" else f"answers file {source}"
     try:
-        text = sys.stdin.read() if source == "-" else Path(source).read_text(encoding="utf-8")
+        data = sys.stdin.buffer.read() if source == "-" else Path(source).read_bytes()
     except OSError as error:
         raise CommandError(f"cannot read {name}: {error.strerror or error}") from None
-    except UnicodeDecodeError as error:
-        raise CommandError(f"cannot read {name}: not UTF-8 text ({error.reason})") from None
-    return _parse_answers(text, name)
+    return _parse_answers(data, name)
 
 
-def _parse_answers(text: str, name: str) -> list:
+def _parse_answers(data: bytes, name: str) -> list:
     try:
-        answers = json.loads(text)
-    except json.JSONDecodeError as error:
+        answers = json.loads(data.decode("utf-8-sig"))
+    except UnicodeDecodeError as error:
+        raise CommandError(f"{name} is not UTF-8 text: {error.reason}") from None
+    except (ValueError, RecursionError) as error:  # deep nesting ends in RecursionError
         raise CommandError(f"{name} is not valid JSON: {error}") from None
     if not isinstance(answers, list):
         raise CommandError(f"{name} must hold a JSON list of answers, not {type(answers).__name__}")
