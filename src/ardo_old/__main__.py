@@ -1,0 +1,5 @@
+import sys
+
+from ardo_old.cli import main
+
+sys.exit(main())

@@ -1,0 +1,149 @@
+"""Command line of ardo_old: ``python -m ardo_old score`` scores one client, printing JSON."""
+
+from __future__ import annotations
+
+import argparse
+import base64
+import contextlib
+import io
+import json
+import math
+import os
+import sys
+from importlib import resources
+from pathlib import Path
+from types import SimpleNamespace
+from typing import Any, Sequence
+
+from ardo_old.mind import mind
+
+PROG = "ardo_old"
+SAMPLE_CLIENT_ID = "sample"
+
+JSON_FORMS = """\
+The report is written as JSON. Values JSON cannot hold are written as:
+  a byte string (blob)        {"$bytes": "<base64 of the bytes>"}
+  an infinite or NaN real     the string "Infinity", "-Infinity" or "NaN"
+"""
+
+
+class CommandError(Exception):
+    """A failure of the command that the user can act on: one line on standard error, status 1."""
+
+
+def _data_file(name: str):
+    return resources.files("ardo_old").joinpath("data", name)
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(prog=PROG, description="Psychometric assessment scoring.")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    command = commands.add_parser(
+        "score",
+        help="score one client's answers and print the report as JSON",
+        description="Score one client's answers against an assessment database and print the\n"
+        "report as JSON on standard output. With no options, the bundled sample client\n"
+        "is scored against the bundled sample database. The scorer's diagnostic lines\n"
+        "go to standard error.",
+        epilog=JSON_FORMS,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    command.add_argument("--db", metavar="PATH", type=Path,
+                       help="SQLite assessment database (default: the bundled sample database)")
+    command.add_argument("--answers", metavar="FILE",
+                       help="JSON list of the client's answers, '-' for standard input "
+                            "(default: the bundled sample answers)")
+    command.add_argument("--client-id", metavar="ID",
+                       help="identifier copied into the report as text (default: "
+                            f"{SAMPLE_CLIENT_ID!r} for the sample answers, otherwise null)")
+    command.set_defaults(run=run_score)
+    return parser
+
+
+def read_answers(source: str | None) -> list:
+    if source is None:
+        return _parse_answers(_data_file("sample_answers.json").read_bytes(), "sample answers")
+    name = "standard input" if source == "-" else f"answers file {source}"
+    try:
+        data = sys.stdin.buffer.read() if source == "-" else Path(source).read_bytes()
+    except OSError as error:
+        raise CommandError(f"cannot read {name}: {error.strerror or error}") from None
+    return _parse_answers(data, name)
+
+
+def _parse_answers(data: bytes, name: str) -> list:
+    try:
+        answers = json.loads(data.decode("utf-8-sig"))
+    except UnicodeDecodeError as error:
+        raise CommandError(f"{name} is not UTF-8 text: {error.reason}") from None
+    except (ValueError, RecursionError) as error:  # deep nesting ends in RecursionError
+        raise CommandError(f"{name} is not valid JSON: {error}") from None
+    if not isinstance(answers, list):
+        raise CommandError(f"{name} must hold a JSON list of answers, not {type(answers).__name__}")
+    return answers
+
+
+def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
+    """The report and the scorer's diagnostic lines, which it writes to sys.stdout."""
+    # mind() would create an empty database file at a path that names none.
+    if not database.is_file():
+        raise CommandError(f"no database file at {database}")
+    request = SimpleNamespace(
+        client_id=client_id, user_responses=answers, sqlite_database=str(database))
+    diagnostics = io.StringIO()
+    try:
+        with contextlib.redirect_stdout(diagnostics):
+            report = mind(request)
+    except Exception as error:  # every scoring failure becomes one line, never a traceback
+        hint = ""
+        if isinstance(error, IndexError):  # the scorer indexes answers only, by question position
+            hint = f" (the database has more questions than the {len(answers)} answers)"
+        reason = f"{type(error).__name__}: {error}{hint}"
+        raise CommandError(f"scoring {database} failed: {reason}") from None
+    return report, diagnostics.getvalue()
+
+
+def jsonable(value: Any) -> Any:
+    """The value with blobs and non-finite reals in their documented JSON forms."""
+    if isinstance(value, dict):
+        return {key: jsonable(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [jsonable(item) for item in value]
+    if isinstance(value, bytes):
+        return {"$bytes": base64.b64encode(value).decode("ascii")}
+    if isinstance(value, float) and not math.isfinite(value):
+        return "NaN" if math.isnan(value) else ("Infinity" if value > 0 else "-Infinity")
+    return value
+
+
+def run_score(args: argparse.Namespace) -> None:
+    answers = read_answers(args.answers)
+    client_id = args.client_id
+    if client_id is None and args.answers is None:
+        client_id = SAMPLE_CLIENT_ID
+    if args.db is not None:
+        report, diagnostics = score(args.db, answers, client_id)
+    else:
+        with resources.as_file(_data_file("sample.db")) as database:
+            report, diagnostics = score(database, answers, client_id)
+    sys.stderr.write(diagnostics)
+    print(json.dumps(jsonable(report), indent=2, allow_nan=False))
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    args = build_parser().parse_args(argv)
+    try:
+        args.run(args)
+        sys.stdout.flush()
+    except CommandError as failure:
+        print(f"{PROG} {args.command}: error: {_one_line(str(failure))}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:
+        # The reader went away (`| head`); keep the interpreter's final flush from complaining too.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    return 0
+
+
+def _one_line(message: str) -> str:
+    return " ".join(message.split())
