@@ -1,0 +1,3 @@
+from ardo_old.mind_types import Report, ScoringRequest
+
+def mind(response: ScoringRequest) -> Report: ...
