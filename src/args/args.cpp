@@ -48,6 +48,12 @@ Ref host_value(const args::Default& value) {
                     value);
 }
 
+constexpr const char* record_doc =
+    "Settings of the lip-sync video step and the retrieval-augmented chat.\n\n"
+    "Every field is optional, given by position or by keyword; an omitted one keeps its default.\n"
+    "Nothing is validated or converted. crop, box, pads and model_id are class constants, not\n"
+    "parameters: one list or dict shared by every record, so a change to one is seen by all.";
+
 // What a class statement would hand to `type`: its bookkeeping names, the annotation map of all
 // 25 names, then the defaults. The lists and the map made here are the ones every record shares.
 Ref class_namespace() {
@@ -57,7 +63,7 @@ Ref class_namespace() {
   Ref result = require(PyDict_New());
   set_item(result, "__module__", text("ardo_old.args"));
   set_item(result, "__qualname__", text("Args"));
-  set_item(result, "__doc__", text("Settings of the lip-sync video step and the retrieval-augmented chat."));
+  set_item(result, "__doc__", text(record_doc));
   set_item(result, "__annotations__", annotations);
   for (const args::Entry& entry : args::entries) set_item(result, entry.name, host_value(entry.value));
   return result;

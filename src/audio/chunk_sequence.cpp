@@ -229,9 +229,10 @@ int clear(PyObject* self) {
 }
 
 PyMethodDef methods[] = {
-    {"send", send, METH_O, nullptr},
-    {"throw", throw_in, METH_VARARGS, nullptr},
-    {"close", close, METH_NOARGS, nullptr},
+    {"send", send, METH_O, "send(value) -> the next chunk; the value is ignored."},
+    {"throw", throw_in, METH_VARARGS,
+     "throw(value)\nthrow(type[,value[,tb]])\n\nRaise the exception where the sequence stands, ending it."},
+    {"close", close, METH_NOARGS, "close() -> None. End the sequence without drawing further chunks."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -242,6 +243,7 @@ PyType_Slot slots[] = {
     {Py_tp_clear, reinterpret_cast<void*>(clear)},
     {Py_tp_dealloc, reinterpret_cast<void*>(host::gc_dealloc<clear>)},
     {Py_tp_methods, methods},
+    {Py_tp_doc, const_cast<char*>("The speech of one text as a lazy sequence of audio chunks, from get_audio_stream.")},
     {0, nullptr},
 };
 

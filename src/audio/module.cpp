@@ -38,9 +38,20 @@ constexpr std::array<host::Annotation, 2> stream_annotations = {{
     {"return", "bytes"},
 }};
 
-const host::FunctionDef get_audio_stream_definition = {"get_audio_stream", get_audio_stream,
-                                                       get_audio_stream_parameters};
-const host::FunctionDef stream_definition = {"stream", stream, stream_parameters, stream_annotations};
+const host::FunctionDef get_audio_stream_definition = {
+    "get_audio_stream", get_audio_stream, get_audio_stream_parameters, {},
+    "Speak the text `llm` through the ElevenLabs text-to-speech service, as a lazy sequence of audio chunks.\n\n"
+    "Returns at once without contacting the service: it is asked, with the voice \"tsample\" and the model\n"
+    "\"eleven_multilingual_v2\", when the first chunk is pulled, so a missing or refused key\n"
+    "(ELEVEN_LAPS_API_KEY) surfaces there. The sequence is a generator: it hands on the service's chunks\n"
+    "one for one and supports send (ignored), throw and close. Pass it to `stream` to play it."};
+const host::FunctionDef stream_definition = {
+    "stream", stream, stream_parameters, stream_annotations,
+    "Play the chunks of `audio_stream` through mpv as they arrive; return all the bytes played.\n\n"
+    "Starts the player at C:\\Program Files\\mpv\\mpv.exe, writes each chunk into its standard input and\n"
+    "flushes it (a None chunk is skipped), closes that input and waits for the player to exit; its exit\n"
+    "status is not examined. Blocks until then. If drawing or writing a chunk fails, the player's input is\n"
+    "closed and the player waited for before the error goes on."};
 
 // An unset key is not handed over: the SDK refuses None, which would make the module unimportable
 // without a key, whereas the service's own refusal at the first pull says what is missing.
@@ -99,7 +110,12 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "ardo_old.audio", nullptr, sizeof(State), nullptr, slots, traverse_module, clear_module,
+    PyModuleDef_HEAD_INIT,
+    "ardo_old.audio",
+    "Speech for the ardo assistant: get_audio_stream(text) asks the text-to-speech service for speech as a\n"
+    "lazy chunk sequence, and stream(chunks) plays such a sequence through mpv.\n\n"
+    "Importing loads a .env file with python-dotenv and hands ELEVEN_LAPS_API_KEY, when set, to the SDK.",
+    sizeof(State), nullptr, slots, traverse_module, clear_module,
     free_module,
 };
 
