@@ -43,12 +43,13 @@ const char* class_name(int primary_code) {
   }
 }
 
-}  // namespace
-
+// The sqlite3 exception class of that name (OperationalError, DatabaseError, ...).
 Ref sqlite_exception_class(const char* name) {
   Ref module = require(PyImport_ImportModule("sqlite3"));
   return require(PyObject_GetAttrString(module.get(), name));
 }
+
+}  // namespace
 
 void raise_sqlite_error(int extended_code, const char* message) {
   if ((extended_code & 0xff) == SQLITE_NOMEM) {
@@ -61,6 +62,12 @@ void raise_sqlite_error(int extended_code, const char* message) {
   Ref code = require(PyLong_FromLong(extended_code));
   require_status(PyObject_SetAttrString(error.get(), "sqlite_errorcode", code.get()));
   PyErr_SetObject(type.get(), error.get());
+  throw PythonError{};
+}
+
+void raise_undecodable_text(const char* column, const char* text) {
+  Ref type = sqlite_exception_class("OperationalError");
+  PyErr_Format(type.get(), "Could not decode to UTF-8 column '%s' with text '%s'", column, text);
   throw PythonError{};
 }
 

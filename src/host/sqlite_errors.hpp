@@ -9,7 +9,7 @@ namespace host {
 // with `message` and the code in its sqlite_errorcode attribute.
 [[noreturn]] void raise_sqlite_error(int extended_code, const char* message);
 
-// The sqlite3 exception class of that name (OperationalError, DatabaseError, ...), as a new reference.
-Ref sqlite_exception_class(const char* name);
+// A text cell that is not valid UTF-8, reported as the host's sqlite3 reports it.
+[[noreturn]] void raise_undecodable_text(const char* column, const char* text);
 
 }  // namespace host

@@ -3,9 +3,8 @@
 #include "mind/hierarchy.hpp"
 #include "mind/levels.hpp"
 #include "mind/sections.hpp"
-#include "mind/tally.hpp"
+#include "mind/skills.hpp"
 
-#include <unordered_map>
 #include <unordered_set>
 
 namespace mind {
@@ -14,25 +13,15 @@ namespace {
 
 class SkillTotals {
  public:
-  SkillTotals(const Table& ctd, const Answers& answers) {
-    const auto targets = column_targets(ctd, names_);
-    totals_ = tally(ctd, answers, targets, is_method_code, names_.size());
-    slots_.reserve(names_.size());
-    for (std::size_t i = 0; i < names_.size(); ++i) slots_.emplace(names_[i], i);
-  }
+  SkillTotals(const Table& ctd, const Answers& answers)
+      : columns_(ctd), totals_(tally(ctd, answers, columns_.targets(), is_method_code, columns_.names().size())) {}
 
-  // The slot of a skill that has a total: a text naming a column of the scoring key.
-  std::optional<std::size_t> slot(const Cell& skill) const {
-    if (skill.kind() != Kind::Text) return std::nullopt;
-    const auto found = slots_.find(skill.bytes());
-    return found == slots_.end() ? std::nullopt : std::optional(found->second);
-  }
+  std::optional<std::size_t> slot(const Cell& skill) const { return columns_.slot(skill); }
   std::int64_t total(std::size_t slot) const { return totals_[slot]; }
 
  private:
-  std::vector<std::string_view> names_;
+  SkillColumns columns_;
   std::vector<std::int64_t> totals_;
-  std::unordered_map<std::string_view, std::size_t> slots_;
 };
 
 struct Scored {

@@ -1,10 +1,12 @@
 #include "mind/identifiers.hpp"
 
+#include "mind/scoring_keys.hpp"
+
 namespace mind {
 
 Identifiers::Identifiers(const Table& ids) {
-  const auto title = ids.find("Title");
-  const auto geo_id = ids.find("Geo_Id");
+  const auto title = ids.find(title_column);
+  const auto geo_id = ids.find(identifier_column);
   if (!title || !geo_id) return;
   geo_ids_ = &ids.columns()[*geo_id];
   const auto& titles = ids.columns()[*title].cells;

@@ -1,5 +1,6 @@
 // Learning style: visual, auditory and kinesthetic scores from "VAK", and the dominant one.
 #include "mind/methods.hpp"
+#include "mind/scoring_keys.hpp"
 #include "mind/sections.hpp"
 
 #include <array>
@@ -7,9 +8,6 @@
 namespace mind {
 
 namespace {
-
-// Read in this order for every answer; the first three count for answers 1 and 2, the last two for 3 and 4.
-constexpr std::array<std::string_view, 5> vak_columns = {"VN", "KF", "KP", "AS", "KS"};
 
 std::string_view dominant_style(std::int64_t visual, std::int64_t auditory, std::int64_t kinesthetic) {
   if (visual > auditory && visual > kinesthetic) return "Visual";

@@ -176,8 +176,7 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   } else if (const auto* db = std::get_if<mind::DatabaseFailed>(&reason)) {
     host::raise_sqlite_error(db->code, db->message.c_str());
   } else if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) {
-    Ref type = host::sqlite_exception_class("OperationalError");
-    PyErr_Format(type.get(), "Could not decode to UTF-8 column '%s' with text '%s'", text->column.c_str(), text->text.c_str());
+    host::raise_undecodable_text(text->column.c_str(), text->text.c_str());
   }
   throw PythonError{};
 }

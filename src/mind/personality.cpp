@@ -1,15 +1,13 @@
 // Personality type: the share of answers leaning to each pole of four trait pairs, and the four letters.
 #include "mind/levels.hpp"
+#include "mind/scoring_keys.hpp"
 #include "mind/sections.hpp"
 
-#include <array>
 #include <string>
 
 namespace mind {
 
 namespace {
-
-constexpr std::array<std::string_view, 4> trait_codes = {"EI", "SN", "TF", "JP"};
 
 // Positions (from 0) of the answers whose question number is among the "Idx" cells of the trait.
 std::vector<std::size_t> kept_positions(const Column& idx, const std::vector<std::size_t>& rows, std::size_t answer_count) {
@@ -42,9 +40,9 @@ std::size_t first_pole_count(const Answers& answers, const std::vector<std::size
 Map personality_type(const Table& prs, const Answers& answers, std::vector<TraitLines>& lines) {
   Map personality;
   std::string title;
-  for (const std::string_view trait : trait_codes) {
+  for (const std::string_view trait : personality_traits) {
     const auto rows = prs.rows_where(trait, Cell::text("Y"));
-    const Column& idx = prs.column("Idx");
+    const Column& idx = prs.column(index_column);
     TraitLines& trait_lines = lines.emplace_back();
     for (const std::size_t row : rows) trait_lines.question_numbers.push_back(Value::from_cell(idx.cells[row]));
     trait_lines.kept = kept_positions(idx, rows, answers.walk());

@@ -1,15 +1,11 @@
 #include "mind/run.hpp"
 
 #include "mind/database.hpp"
-
-#include <array>
+#include "mind/scoring_keys.hpp"
 
 namespace mind {
 
 namespace {
-
-enum TableId { IDs, PRS, VAK, EMQ, TRS, CTD, CMF, QTM, table_count };
-constexpr std::array<std::string_view, table_count> table_names = {"IDs", "PRS", "VAK", "EMQ", "TRS", "CTD", "CMF", "QTM"};
 
 std::vector<Table> read_tables(const char* path) {
   Database db(path);

@@ -1,6 +1,7 @@
 #include "mind/tally.hpp"
 
 #include "mind/methods.hpp"
+#include "mind/scoring_keys.hpp"
 
 #include <unordered_map>
 
@@ -49,7 +50,7 @@ std::vector<TallyTarget> column_targets(const Table& table, std::vector<std::str
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const std::string_view name = columns[i].name;
     std::optional<std::size_t> total;
-    if (name != "Idx") {
+    if (name != index_column) {
       const auto [slot, added] = slots.try_emplace(name, names.size());
       if (added) names.push_back(name);
       total = slot->second;
