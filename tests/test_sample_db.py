@@ -97,3 +97,9 @@ def test_sample_client_scores_to_a_complete_report(sample_db, sample_answers, ca
             assert aspect["skills"]
             assert all(s["skill_id"] is not None and s["aspect_id"] == aspect["aspect_id"]
                        for s in aspect["skills"])
+
+
+def test_sample_database_passes_the_check_without_a_warning(sample_db):
+    from ardo_old._check import check_database
+
+    assert [problem for problem in check_database(sample_db) if problem[0] != "note"] == []

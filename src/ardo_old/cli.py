@@ -1,4 +1,5 @@
-"""Command line of ardo_old: ``python -m ardo_old score`` scores one client, printing JSON."""
+"""Command line of ardo_old: ``python -m ardo_old score`` scores one client, printing JSON;
+``python -m ardo_old check`` checks an assessment database against everything scoring needs."""
 
 from __future__ import annotations
 
@@ -9,16 +10,21 @@ import io
 import json
 import math
 import os
+import sqlite3
 import sys
 from importlib import resources
 from pathlib import Path
 from types import SimpleNamespace
 from typing import Any, Sequence
 
+from ardo_old._check import check_database
 from ardo_old.mind import mind
 
 PROG = "ardo_old"
 SAMPLE_CLIENT_ID = "sample"
+
+# (severity, table, row counted from 1, column, message), as the check lists each problem.
+Problem = tuple[str, str | None, int | None, str | None, str]
 
 JSON_FORMS = """\
 The report is written as JSON. Values JSON cannot hold are written as:
@@ -57,6 +63,19 @@ def build_parser() -> argparse.ArgumentParser:
                        help="identifier copied into the report as text (default: "
                             f"{SAMPLE_CLIENT_ID!r} for the sample answers, otherwise null)")
     command.set_defaults(run=run_score)
+    command = commands.add_parser(
+        "check",
+        help="check an assessment database against everything scoring needs",
+        description="Check an assessment database against everything scoring needs, before any\n"
+        "client meets it, and print each problem on its own line with its table, row\n"
+        "(counted from 1) and column. An error makes scoring fail for some answers a\n"
+        "client may give; a warning is scored, but not as meant. Exits with status 1\n"
+        "when there is an error.",
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    command.add_argument("--db", metavar="PATH", type=Path,
+                         help="SQLite assessment database (default: the bundled sample database)")
+    command.set_defaults(run=run_check)
     return parser
 
 
@@ -83,11 +102,15 @@ def _parse_answers(data: bytes, name: str) -> list:
     return answers
 
 
-def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
-    """The report and the scorer's diagnostic lines, which it writes to sys.stdout."""
-    # mind() would create an empty database file at a path that names none.
+def require_database_file(database: Path) -> None:
+    # Opening would create an empty database file at a path that names none.
     if not database.is_file():
         raise CommandError(f"no database file at {database}")
+
+
+def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
+    """The report and the scorer's diagnostic lines, which it writes to sys.stdout."""
+    require_database_file(database)
     request = SimpleNamespace(
         client_id=client_id, user_responses=answers, sqlite_database=str(database))
     diagnostics = io.StringIO()
@@ -116,7 +139,7 @@ def jsonable(value: Any) -> Any:
     return value
 
 
-def run_score(args: argparse.Namespace) -> None:
+def run_score(args: argparse.Namespace) -> int:
     answers = read_answers(args.answers)
     client_id = args.client_id
     if client_id is None and args.answers is None:
@@ -128,12 +151,49 @@ def run_score(args: argparse.Namespace) -> None:
             report, diagnostics = score(database, answers, client_id)
     sys.stderr.write(diagnostics)
     print(json.dumps(jsonable(report), indent=2, allow_nan=False))
+    return 0
+
+
+def check(database: Path) -> list[Problem]:
+    require_database_file(database)
+    try:
+        return check_database(database)
+    except sqlite3.Error as error:
+        raise CommandError(f"cannot check {database}: {error}") from None
+
+
+def problem_line(problem: Problem) -> str:
+    severity, table, row, column, message = problem
+    place = [] if table is None else [table]
+    if row is not None:
+        place.append(f"row {row}")
+    if column is not None:
+        place.append(f'column "{column}"')
+    return f"{severity}: {', '.join(place)}: {message}" if place else f"{severity}: {message}"
+
+
+def counted(count: int, noun: str) -> str:
+    return f"{count} {noun}" + ("" if count == 1 else "s")
+
+
+def run_check(args: argparse.Namespace) -> int:
+    if args.db is not None:
+        problems = check(args.db)
+    else:
+        with resources.as_file(_data_file("sample.db")) as database:
+            problems = check(database)
+    for problem in problems:
+        print(problem_line(problem))
+    severities = [severity for severity, *_ in problems]
+    errors = severities.count("error")
+    print(f"{counted(errors, 'error')}, {counted(severities.count('warning'), 'warning')}")
+    return 1 if errors else 0
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     try:
-        args.run(args)
+        status = args.run(args)
         sys.stdout.flush()
     except CommandError as failure:
         print(f"{PROG} {args.command}: error: {_one_line(str(failure))}", file=sys.stderr)
@@ -142,7 +202,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         # The reader went away (`| head`); keep the interpreter's final flush from complaining too.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
-    return 0
+    return status
 
 
 def _one_line(message: str) -> str:
