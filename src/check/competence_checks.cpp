@@ -87,7 +87,8 @@ void check_skills(const Table& cmf, const std::vector<mind::SpaceNode>& spaces, 
   }
   for (std::size_t i = 0; i < listed.size(); ++i) {
     if (!listed[i]) {
-      problems.warning(in_column(mind::CTD, columns.names()[i]), "no aspect in CMF lists this skill: it is tallied but reported nowhere");
+      problems.warning(in_column(mind::CTD, columns.names()[i]),
+                       "no aspect in CMF lists this skill: it is tallied but reported nowhere");
     }
   }
 }

@@ -29,7 +29,9 @@ std::vector<Titled> traits_of(const Table& qtm) {
   mind::column_targets(qtm, names);
   std::vector<Titled> traits;
   traits.reserve(names.size());
-  for (const std::string_view name : names) traits.push_back({"trait", mind::Cell::text(name), in_column(mind::QTM, name)});
+  for (const std::string_view name : names) {
+    traits.push_back({"trait", mind::Cell::text(name), in_column(mind::QTM, name)});
+  }
   return traits;
 }
 

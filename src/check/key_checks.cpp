@@ -32,7 +32,9 @@ void warn_of_ignored_cells(TableId id, const Table& key, std::size_t column, Pro
   const std::string& name = key.columns()[column].name;
   for (std::size_t row = 0; row < key.row_count(); ++row) {
     const Cell cell = key.row_cell(row, column);
-    if (ignored(cell)) problems.warning(in_cell(id, row, name), shown(cell) + not_a_method_code + "; the tally ignores it");
+    if (ignored(cell)) {
+      problems.warning(in_cell(id, row, name), shown(cell) + not_a_method_code + "; the tally ignores it");
+    }
   }
 }
 
@@ -94,7 +96,9 @@ void check_column_tally(TableId id, const Table& key, Problems& problems) {
 void check_scoring_keys(const Tables& tables, Problems& problems) {
   if (const Table* prs = tables[mind::PRS]) check_personality_key(*prs, problems);
   if (const Table* vak = tables[mind::VAK]) check_learning_style_key(*vak, problems);
-  if (const Table* emq = tables[mind::EMQ]) check_keyed_tally(mind::EMQ, *emq, mind::emotional_intelligence_categories, problems);
+  if (const Table* emq = tables[mind::EMQ]) {
+    check_keyed_tally(mind::EMQ, *emq, mind::emotional_intelligence_categories, problems);
+  }
   if (const Table* trs = tables[mind::TRS]) check_keyed_tally(mind::TRS, *trs, mind::role_codes, problems);
   if (const Table* ctd = tables[mind::CTD]) check_column_tally(mind::CTD, *ctd, problems);
   if (const Table* qtm = tables[mind::QTM]) check_column_tally(mind::QTM, *qtm, problems);
