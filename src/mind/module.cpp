@@ -178,6 +178,8 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   } else if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) {
     Ref type = host::sqlite_exception_class("OperationalError");
     PyErr_Format(type.get(), "Could not decode to UTF-8 column '%s' with text '%s'", text->column.c_str(), text->text.c_str());
+  } else if (const auto* name = std::get_if<mind::UndecodableName>(&reason)) {
+    require(PyUnicode_DecodeUTF8(name->name.data(), static_cast<Py_ssize_t>(name->name.size()), nullptr));
   }
   throw PythonError{};
 }
