@@ -30,8 +30,9 @@ def resident_bytes() -> int:
 
 def score_in_child(paths: list[Path | str], answers: list | None = None, calls: int = 3, as_nobody: bool = False,
                    timeout: float = 120) -> list[dict[str, Any]]:
-    """One result per path: {"outcome": "report" | type name, "message", "report" (shape only),
-    "rss_before", "rss_after", "peak"}. Fails the test when the child dies."""
+    """One result per path: "outcome" ("report" or the error's type name), then "message" for an error
+    or a digest of the report ("traits", "spaces", "vak"), and "rss_before", "rss_after", "peak" in
+    bytes. Fails the test when the child dies."""
     request = {"paths": [str(p) for p in paths], "answers": answers or [], "calls": calls, "as_nobody": as_nobody}
     child = subprocess.run([sys.executable, __file__, json.dumps(request)], capture_output=True, text=True, timeout=timeout)
     assert child.returncode == 0, f"the child died with status {child.returncode}:\n{child.stderr[-4000:]}"
@@ -44,6 +45,7 @@ def _outcome(path: str, answers: list) -> dict[str, Any]:
     except (KeyError, IndexError, TypeError, ValueError, sqlite3.Error) as error:
         return {"outcome": type(error).__name__, "message": str(error)[:300]}
     check_report(report)
+    # A text identifier goes by its length: it may be 100 MB.
     traits = [(t["name"], t["score"], len(t["id"]) if isinstance(t["id"], (str, bytes)) else t["id"]) for t in report["Traits"]]
     return {"outcome": "report", "traits": traits, "spaces": len(report["Spaces"]), "vak": report["vak"]}
 

@@ -29,9 +29,12 @@ ANSWERS = [1, 2, 3, 4] * (ROWS // 4)
 CODES = ["A1", "A2", "A3", "A4"]
 
 
+def code(row: int, column: int) -> str | None:
+    return CODES[(row + column) % 4] if (row + column) % 3 else None
+
+
 def rich_tables(rows: int = ROWS) -> dict[str, Table]:
     """Every table filled, several pages each, so that damage can land inside any of them."""
-    code = lambda i, k: CODES[(i + k) % 4] if (i + k) % 3 else None  # noqa: E731
     skills, traits = ["K1", "K2", "K3"], ["T1", "T2", "T3"]
     titles = traits + ["S1", "P1", "P2", "P3"] + skills + [f"filler {i}" for i in range(rows)]
     return {
