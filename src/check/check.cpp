@@ -42,6 +42,7 @@ std::string why_unreadable(const mind::Failure& failure) {
   if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) {
     return "column " + quoted(text->column) + " holds text that is not UTF-8";
   }
+  if (std::holds_alternative<mind::UndecodableName>(reason)) return "a column name is not UTF-8";
   return failure.what();
 }
 

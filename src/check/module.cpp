@@ -34,13 +34,7 @@ Ref as_tuple(const check::Problem& problem) {
 }
 
 [[noreturn]] void raise_failure(const mind::Failure& failure) {
-  const auto& reason = failure.reason();
-  if (const auto* database = std::get_if<mind::DatabaseFailed>(&reason)) {
-    host::raise_sqlite_error(database->code, database->message.c_str());
-  }
-  if (const auto* undecodable = std::get_if<mind::UndecodableText>(&reason)) {
-    host::raise_undecodable_text(undecodable->column.c_str(), undecodable->text.c_str());
-  }
+  host::raise_read_failure(failure.reason());
   PyErr_SetString(PyExc_RuntimeError, failure.what());
   throw PythonError{};
 }

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <variant>
 
 namespace host {
 
@@ -49,9 +50,7 @@ Ref sqlite_exception_class(const char* name) {
   return require(PyObject_GetAttrString(module.get(), name));
 }
 
-}  // namespace
-
-void raise_sqlite_error(int extended_code, const char* message) {
+[[noreturn]] void raise_sqlite_error(int extended_code, const char* message) {
   if ((extended_code & 0xff) == SQLITE_NOMEM) {
     PyErr_NoMemory();
     throw PythonError{};
@@ -65,10 +64,23 @@ void raise_sqlite_error(int extended_code, const char* message) {
   throw PythonError{};
 }
 
-void raise_undecodable_text(const char* column, const char* text) {
+[[noreturn]] void raise_undecodable_text(const char* column, const char* text) {
   Ref type = sqlite_exception_class("OperationalError");
   PyErr_Format(type.get(), "Could not decode to UTF-8 column '%s' with text '%s'", column, text);
   throw PythonError{};
+}
+
+}  // namespace
+
+bool raise_read_failure(const mind::Reason& reason) {
+  if (const auto* db = std::get_if<mind::DatabaseFailed>(&reason)) raise_sqlite_error(db->code, db->message.c_str());
+  if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) raise_undecodable_text(text->column.c_str(), text->text.c_str());
+  if (const auto* name = std::get_if<mind::UndecodableName>(&reason)) {
+    require(PyUnicode_DecodeUTF8(name->name.data(), static_cast<Py_ssize_t>(name->name.size()), nullptr));
+    PyErr_SetString(PyExc_UnicodeError, "column name is not UTF-8");
+    throw PythonError{};
+  }
+  return false;
 }
 
 }  // namespace host

@@ -2,14 +2,13 @@
 #pragma once
 
 #include "host/ref.hpp"
+#include "mind/failure.hpp"
 
 namespace host {
 
-// Raises the sqlite3 exception class that the host's sqlite3 module uses for this result code,
-// with `message` and the code in its sqlite_errorcode attribute.
-[[noreturn]] void raise_sqlite_error(int extended_code, const char* message);
-
-// A text cell that is not valid UTF-8, reported as the host's sqlite3 reports it.
-[[noreturn]] void raise_undecodable_text(const char* column, const char* text);
+// Raises what the host's sqlite3 raises when reading fails as `reason` says: the exception class
+// it maps the result code to (with the code as sqlite_errorcode), its wording for a text that is not
+// UTF-8, and its decoder's own error for a column name that is not. False for other reasons.
+bool raise_read_failure(const mind::Reason& reason);
 
 }  // namespace host

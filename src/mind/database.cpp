@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <cstring>
 #include <string>
 
 namespace mind {
@@ -25,6 +26,8 @@ std::vector<std::string> column_names(sqlite3_stmt* st) {
   for (int i = 0; i < n; ++i) {
     const char* name = sqlite3_column_name(st, i);
     if (name == nullptr) throw std::bad_alloc();
+    // The host's sqlite3 fails the query on such a name, whether or not anything reads that column.
+    if (!valid_utf8(reinterpret_cast<const unsigned char*>(name), std::strlen(name))) fail(UndecodableName{name});
     names.emplace_back(name);
   }
   return names;

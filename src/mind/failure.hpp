@@ -44,7 +44,12 @@ struct UndecodableText {
   std::string text;
 };
 
-using Reason = std::variant<MissingKey, MissingAnswer, AnswerFailed, BadShape, DatabaseFailed, UndecodableText>;
+// A column name that is not valid UTF-8: the host's own decoder raises its error for it.
+struct UndecodableName {
+  std::string name;
+};
+
+using Reason = std::variant<MissingKey, MissingAnswer, AnswerFailed, BadShape, DatabaseFailed, UndecodableText, UndecodableName>;
 
 class Failure : public std::exception {
  public:

@@ -8,6 +8,7 @@
 #include "mind/run.hpp"
 
 #include <array>
+#include <stdexcept>
 #include <string>
 #include <variant>
 
@@ -173,12 +174,10 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   if (const auto* failed = std::get_if<mind::AnswerFailed>(&reason)) raise_answer_failure(*failed, s);
   if (const auto* shape = std::get_if<mind::BadShape>(&reason)) {
     PyErr_SetString(PyExc_ValueError, shape->message.c_str());
-  } else if (const auto* db = std::get_if<mind::DatabaseFailed>(&reason)) {
-    host::raise_sqlite_error(db->code, db->message.c_str());
-  } else if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) {
-    host::raise_undecodable_text(text->column.c_str(), text->text.c_str());
+    throw PythonError{};
   }
-  throw PythonError{};
+  host::raise_read_failure(reason);
+  throw std::logic_error("a scoring failure without a host error");
 }
 
 Ref attribute(PyObject* object, const char* name) { return require(PyObject_GetAttrString(object, name)); }
