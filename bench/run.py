@@ -101,23 +101,20 @@ class Case:
 # The databases
 
 
-def cell_count(path: Path) -> int:
+def table_shapes(path: Path) -> dict[str, tuple[int, int]]:
+    """Rows and columns of each of the eight tables."""
     connection = sqlite3.connect(path)
     try:
-        return sum(
-            connection.execute(f'SELECT count(*) FROM "{t}"').fetchone()[0] * len(connection.execute(f'PRAGMA table_info("{t}")').fetchall())
+        return {
+            t: (connection.execute(f'SELECT count(*) FROM "{t}"').fetchone()[0], len(connection.execute(f'PRAGMA table_info("{t}")').fetchall()))
             for t in TABLES
-        )
+        }
     finally:
         connection.close()
 
 
-def row_count(path: Path, table: str) -> int:
-    connection = sqlite3.connect(path)
-    try:
-        return connection.execute(f'SELECT count(*) FROM "{table}"').fetchone()[0]
-    finally:
-        connection.close()
+def cell_count(path: Path) -> int:
+    return sum(rows * columns for rows, columns in table_shapes(path).values())
 
 
 def sample_case() -> Case | str:
@@ -130,10 +127,20 @@ def sample_case() -> Case | str:
         shutil.copyfile(source, path)
     # Every key pairs with the answers row for row: at least as many answers as any tallied key has
     # rows, and no more than "VAK" has rows.
-    needed = max(row_count(path, t) for t in ("EMQ", "TRS", "QTM", "CTD"))
-    if row_count(path, "VAK") < needed:
+    try:
+        shapes = table_shapes(path)
+    except sqlite3.Error as error:
+        return f"sample.db cannot be read: {error}"
+    needed = max(shapes[t][0] for t in ("EMQ", "TRS", "QTM", "CTD"))
+    if shapes["VAK"][0] < needed:
         return f"sample.db has fewer VAK rows than the {needed} answers its other keys need"
-    return Case("sample", path, generate.answers(needed), cell_count(path))
+    case = Case("sample", path, generate.answers(needed), sum(r * c for r, c in shapes.values()))
+    try:
+        with diagnostics_discarded():
+            mind_call(case)()
+    except Exception as error:  # noqa: BLE001 - any failure means the sample cannot be timed
+        return f"mind fails on sample.db: {error!r}"
+    return case
 
 
 def generated_case(questions: int) -> Case:
