@@ -1,6 +1,7 @@
 """A steady stream of mind calls for a profiler to watch.
 
-    valgrind --tool=callgrind --toggle-collect='*mind_call*' \
+    valgrind --tool=callgrind \
+        --toggle-collect='(anonymous namespace)::mind_call(_object*, _object*, _object*)' \
         python bench/profile_calls.py 5000 3
 
 Calls mind CALLS times on the generated database of QUESTIONS questions (or on the database at
