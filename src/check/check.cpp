@@ -23,11 +23,11 @@ bool same_name(std::string_view a, std::string_view b) {
 
 // SQLite finds a table or a view by its name without regard to ASCII case.
 bool names_table(const Table& schema, std::string_view name) {
-  const mind::Column& types = schema.column("type");
-  const mind::Column& names = schema.column("name");
+  const std::size_t types = schema.column_index("type");
+  const std::size_t names = schema.column_index("name");
   for (std::size_t row = 0; row < schema.row_count(); ++row) {
-    const mind::Cell& type = types.cells[row];
-    const mind::Cell& found = names.cells[row];
+    const mind::Cell type = schema.at(row, types);
+    const mind::Cell found = schema.at(row, names);
     if ((type.is_text("table") || type.is_text("view")) && found.kind() == mind::Kind::Text &&
         same_name(found.bytes(), name)) {
       return true;

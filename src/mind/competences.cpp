@@ -14,7 +14,7 @@ namespace {
 class SkillTotals {
  public:
   SkillTotals(const Table& ctd, const Answers& answers)
-      : columns_(ctd), totals_(tally(ctd, answers, columns_.targets(), is_method_code, columns_.names().size())) {}
+      : columns_(ctd), totals_(tally<is_method_code>(ctd, answers, columns_.targets(), columns_.names().size())) {}
 
   std::optional<std::size_t> slot(const Cell& skill) const { return columns_.slot(skill); }
   std::int64_t total(std::size_t slot) const { return totals_[slot]; }

@@ -102,15 +102,14 @@ Table Database::read_table(std::string_view name) {
   sqlite3_stmt* st = statement.get();
   Table table(column_names(st));
   const int columns = sqlite3_column_count(st);
-  std::size_t rows = 0;
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) fail_with(sql);
-    for (int i = 0; i < columns; ++i) table.append(static_cast<std::size_t>(i), read_cell(table, st, i));
-    ++rows;
+    Table::RowSlots row = table.add_row();
+    for (int i = 0; i < columns; ++i) row.set(static_cast<std::size_t>(i), read_cell(table, st, i));
   }
-  table.finish(rows);
+  table.finish();
   return table;
 }
 

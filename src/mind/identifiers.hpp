@@ -19,7 +19,8 @@ class Identifiers {
   Value of(const Cell& name) const;
 
  private:
-  const Column* geo_ids_ = nullptr;
+  const Table* ids_ = nullptr;  // null when "IDs" lacks "Title" or "Geo_Id"
+  std::size_t geo_id_ = 0;
   std::unordered_map<CellKey, std::size_t, CellKeyHash> first_row_;
 };
 

@@ -4,6 +4,7 @@
 #include "mind/sections.hpp"
 
 #include <array>
+#include <optional>
 
 namespace mind {
 
@@ -20,15 +21,22 @@ std::string_view dominant_style(std::int64_t visual, std::int64_t auditory, std:
 Map learning_style(const Table& vak, const Answers& answers) {
   // VN, KF, KP, AS, KS
   std::array<std::int64_t, 5> score{};
+  std::array<std::optional<std::size_t>, 5> columns;
+  for (std::size_t c = 0; c < vak_columns.size(); ++c) columns[c] = vak.find(vak_columns[c]);
   const std::size_t count = answers.walk();
   for (std::size_t p = 0; p < count; ++p) {
-    std::array<const Cell*, 5> cells{};
-    for (std::size_t c = 0; c < vak_columns.size(); ++c) cells[c] = &vak.cell(p, vak_columns[c]);
+    // Every answer needs its row, then each of the five columns, before the answer is looked at.
+    if (p >= vak.row_count()) fail(MissingKey{Value(static_cast<std::int64_t>(p))});
+    std::array<Cell, 5> cells;
+    for (std::size_t c = 0; c < vak_columns.size(); ++c) {
+      if (!columns[c]) fail(MissingKey{Value(vak_columns[c])});
+      cells[c] = vak.at(p, *columns[c]);
+    }
     const Answer& a = answers.at(p);
     if (Answers::equals(a, p, 1) || Answers::equals(a, p, 2)) {
-      for (std::size_t c = 0; c < 3; ++c) score[c] += lenient_points(*cells[c], a, p);
+      for (std::size_t c = 0; c < 3; ++c) score[c] += lenient_points(cells[c], a, p);
     } else if (Answers::equals(a, p, 3) || Answers::equals(a, p, 4)) {
-      for (std::size_t c = 3; c < 5; ++c) score[c] += lenient_points(*cells[c], a, p);
+      for (std::size_t c = 3; c < 5; ++c) score[c] += lenient_points(cells[c], a, p);
     }
   }
   const std::int64_t visual = score[0];

@@ -5,9 +5,11 @@
 #include "host/output.hpp"
 #include "host/report.hpp"
 #include "host/sqlite_errors.hpp"
+#include "mind/diagnostics.hpp"
 #include "mind/run.hpp"
 
 #include <array>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <variant>
@@ -104,42 +106,63 @@ Snapshot take_snapshot(PyObject* user_responses) {
   return s;
 }
 
-Ref repr_of_set(const std::vector<mind::Value>& members) {
-  Ref set = require(PySet_New(nullptr));
-  for (const auto& member : members) require_status(PySet_Add(set.get(), host::to_python(member).get()));
-  return require(PyObject_Repr(set.get()));
+void append_repr(std::string& out, PyObject* object) {
+  Ref repr = require(PyObject_Repr(object));
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size);
+  if (text == nullptr) throw PythonError{};
+  out.append(text, static_cast<std::size_t>(size));
 }
 
-Ref repr_of_answers(const std::vector<std::size_t>& kept, const Snapshot& s) {
+void append_set_line(std::string& out, const std::vector<mind::Value>& members) {
+  if (mind::append_integer_set(out, members)) return;
+  Ref set = require(PySet_New(nullptr));
+  for (const auto& member : members) require_status(PySet_Add(set.get(), host::to_python(member).get()));
+  append_repr(out, set.get());
+}
+
+// The kept answers as plain ints, when every one of them is one.
+std::optional<std::vector<std::int64_t>> plain_ints(const std::vector<std::size_t>& kept, const Snapshot& s) {
+  std::vector<std::int64_t> values;
+  values.reserve(kept.size());
+  for (const std::size_t p : kept) {
+    PyObject* answer = s.objects[p].get();
+    if (!PyLong_CheckExact(answer)) return std::nullopt;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(answer, &overflow);
+    if (overflow != 0) return std::nullopt;
+    values.push_back(v);
+  }
+  return values;
+}
+
+void append_answers_line(std::string& out, const std::vector<std::size_t>& kept, const Snapshot& s) {
+  if (const auto values = plain_ints(kept, s)) return mind::append_integer_list(out, *values);
   Ref list = require(PyList_New(static_cast<Py_ssize_t>(kept.size())));
   for (std::size_t i = 0; i < kept.size(); ++i) {
     require_status(PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Ref(s.objects[kept[i]]).release()));
   }
-  return require(PyObject_Repr(list.get()));
-}
-
-void append_line(PyObject* lines, Ref text) {
-  require_status(PyList_Append(lines, text.get()));
-  Ref newline = require(PyUnicode_FromString("\n"));
-  require_status(PyList_Append(lines, newline.get()));
+  append_repr(out, list.get());
 }
 
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
 void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s) {
-  Ref lines = require(PyList_New(0));
+  std::string lines;
   Ref failure;
   try {
     for (const auto& trait : traits) {
-      append_line(lines.get(), repr_of_set(trait.question_numbers));
-      if (trait.answers_kept) append_line(lines.get(), repr_of_answers(trait.kept, s));
+      append_set_line(lines, trait.question_numbers);
+      lines += '\n';
+      if (!trait.answers_kept) continue;
+      append_answers_line(lines, trait.kept, s);
+      lines += '\n';
     }
   } catch (const PythonError&) {
     failure = take_raised();
   }
-  if (PyList_Size(lines.get()) > 0) {
-    Ref empty = require(PyUnicode_FromString(""));
-    Ref text = require(PyUnicode_Join(empty.get(), lines.get()));
+  if (!lines.empty()) {
+    Ref text = require(PyUnicode_DecodeUTF8(lines.data(), static_cast<Py_ssize_t>(lines.size()), nullptr));
     host::write_stdout(text.get());
   }
   if (failure) {

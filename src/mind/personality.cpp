@@ -10,10 +10,10 @@ namespace mind {
 namespace {
 
 // Positions (from 0) of the answers whose question number is among the "Idx" cells of the trait.
-std::vector<std::size_t> kept_positions(const Column& idx, const std::vector<std::size_t>& rows, std::size_t answer_count) {
+std::vector<std::size_t> kept_positions(const Table& prs, std::size_t idx, const std::vector<std::size_t>& rows, std::size_t answer_count) {
   std::vector<bool> asked(answer_count, false);
   for (const std::size_t row : rows) {
-    const Cell& c = idx.cells[row];
+    const Cell c = prs.at(row, idx);
     std::int64_t question = 0;
     const bool whole = c.kind() == Kind::Integer ? (question = c.as_integer(), true)
                                                  : (c.kind() == Kind::Real && exact_integer(c.as_real(), question));
@@ -42,10 +42,10 @@ Map personality_type(const Table& prs, const Answers& answers, std::vector<Trait
   std::string title;
   for (const std::string_view trait : personality_traits) {
     const auto rows = prs.rows_where(trait, Cell::text("Y"));
-    const Column& idx = prs.column(index_column);
+    const std::size_t idx = prs.column_index(index_column);
     TraitLines& trait_lines = lines.emplace_back();
-    for (const std::size_t row : rows) trait_lines.question_numbers.push_back(Value::from_cell(idx.cells[row]));
-    trait_lines.kept = kept_positions(idx, rows, answers.walk());
+    for (const std::size_t row : rows) trait_lines.question_numbers.push_back(Value::from_cell(prs.at(row, idx)));
+    trait_lines.kept = kept_positions(prs, idx, rows, answers.walk());
     trait_lines.answers_kept = true;
 
     const std::size_t first = first_pole_count(answers, trait_lines.kept);

@@ -3,46 +3,35 @@
 #include "mind/failure.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <new>
 
 namespace mind {
 
 namespace {
 
-constexpr std::size_t block_size = 64 * 1024;
+constexpr std::size_t arena_block_size = 64 * 1024;
+constexpr std::size_t cells_per_block = 4096;  // 64 KiB of cells
 
-ColumnType settle_type(const std::vector<Cell>& cells) noexcept {
-  bool present = false, real = false, missing = false;
-  for (const Cell& c : cells) {
-    switch (c.kind()) {
-      case Kind::Text:
-      case Kind::Blob:
-        return ColumnType::Mixed;
-      case Kind::Real:
-        real = true;
-        break;
-      case Kind::Missing:
-        missing = true;
-        continue;
-      case Kind::Integer:
-        break;
-    }
-    present = true;
-  }
-  if (!present) return ColumnType::Empty;
-  return (real || missing) ? ColumnType::Real : ColumnType::Integer;
+bool has(std::uint8_t seen, Kind kind) noexcept { return (seen >> static_cast<unsigned>(kind)) & 1u; }
+
+ColumnType type_of(std::uint8_t seen) noexcept {
+  if (has(seen, Kind::Text) || has(seen, Kind::Blob)) return ColumnType::Mixed;
+  if (!has(seen, Kind::Real) && !has(seen, Kind::Integer)) return ColumnType::Empty;
+  return (has(seen, Kind::Real) || has(seen, Kind::Missing)) ? ColumnType::Real : ColumnType::Integer;
 }
 
-Cell as_real(const Cell& c) noexcept { return c.kind() == Kind::Integer ? Cell::real(c.as_double()) : c; }
-
 bool holds_numbers(const Column& c) noexcept { return c.type == ColumnType::Integer || c.type == ColumnType::Real; }
+
+bool holds_reals(const Column& c) noexcept { return c.type == ColumnType::Real; }
 
 }  // namespace
 
 std::string_view Arena::keep(const char* data, std::size_t size) {
   if (size == 0) return {};
   if (size > left_) {
-    const std::size_t n = std::max(size, block_size);
+    const std::size_t n = std::max(size, arena_block_size);
     blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
     next_ = blocks_.back().get();
     left_ = n;
@@ -54,21 +43,36 @@ std::string_view Arena::keep(const char* data, std::size_t size) {
   return {out, size};
 }
 
-Table::Table(std::vector<std::string> column_names) {
+Table::Table(std::vector<std::string> column_names) : seen_(column_names.size()) {
   columns_.reserve(column_names.size());
-  for (auto& name : column_names) columns_.push_back(Column{std::move(name), {}, ColumnType::Empty});
+  for (auto& name : column_names) columns_.push_back(Column{std::move(name), ColumnType::Empty});
+  const std::size_t rows_per_block = std::bit_floor(std::max<std::size_t>(1, cells_per_block / std::max<std::size_t>(1, columns_.size())));
+  block_shift_ = static_cast<std::size_t>(std::countr_zero(rows_per_block));
+  block_mask_ = rows_per_block - 1;
 }
 
-void Table::finish(std::size_t rows) {
-  rows_ = rows;
-  for (Column& column : columns_) {
-    column.type = settle_type(column.cells);
-    if (column.type == ColumnType::Real) {
-      for (Cell& c : column.cells) c = as_real(c);
-    }
+Table::RowSlots Table::add_row() {
+  const std::size_t width = columns_.size();
+  if ((rows_ & block_mask_) == 0) {
+    // Cells are trivially copyable: storage from malloc holds them without being constructed first.
+    auto* block = static_cast<Cell*>(std::malloc((block_mask_ + 1) * width * sizeof(Cell)));
+    if (block == nullptr) throw std::bad_alloc();
+    blocks_.emplace_back(block);
   }
-  rows_as_reals_ = !columns_.empty() && std::all_of(columns_.begin(), columns_.end(), holds_numbers) &&
-                   std::any_of(columns_.begin(), columns_.end(), [](const Column& c) { return c.type == ColumnType::Real; });
+  Cell* cells = blocks_.back().get() + (rows_ & block_mask_) * width;
+  ++rows_;
+  return RowSlots(cells, seen_.data());
+}
+
+void Table::finish() {
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    columns_[c].type = type_of(seen_[c]);
+    column_reals_.push_back(holds_reals(columns_[c]) ? 1 : 0);
+  }
+  const bool rows_as_reals = !columns_.empty() && std::all_of(columns_.begin(), columns_.end(), holds_numbers) &&
+                             std::any_of(columns_.begin(), columns_.end(), holds_reals);
+  row_reals_ = rows_as_reals ? std::vector<std::uint8_t>(columns_.size(), 1) : column_reals_;
+  row_reals_any_ = std::any_of(row_reals_.begin(), row_reals_.end(), [](std::uint8_t r) { return r != 0; });
 }
 
 std::optional<std::size_t> Table::find(std::string_view name) const noexcept {
@@ -84,25 +88,13 @@ std::size_t Table::column_index(std::string_view name) const {
   return *index;
 }
 
-const Column& Table::column(std::string_view name) const { return columns_[column_index(name)]; }
-
 std::vector<std::size_t> Table::rows_where(std::string_view column_name, const Cell& value) const {
-  const Column& c = column(column_name);
+  const std::size_t column = column_index(column_name);
   std::vector<std::size_t> labels;
   for (std::size_t row = 0; row < rows_; ++row) {
-    if (cells_equal(c.cells[row], value)) labels.push_back(row);
+    if (cells_equal(at(row, column), value)) labels.push_back(row);
   }
   return labels;
-}
-
-const Cell& Table::cell(std::size_t label, std::string_view column_name) const {
-  if (label >= rows_) fail(MissingKey{Value(static_cast<std::int64_t>(label))});
-  return column(column_name).cells[label];
-}
-
-Cell Table::row_cell(std::size_t row, std::size_t column) const noexcept {
-  const Cell& c = columns_[column].cells[row];
-  return rows_as_reals_ ? as_real(c) : c;
 }
 
 }  // namespace mind

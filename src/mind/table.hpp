@@ -4,6 +4,7 @@
 #include "mind/cell.hpp"
 
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,7 +23,6 @@ enum class ColumnType : std::uint8_t {
 
 struct Column {
   std::string name;
-  std::vector<Cell> cells;
   ColumnType type = ColumnType::Empty;
 };
 
@@ -43,31 +43,77 @@ class Table {
   Table(Table&&) noexcept = default;
   Table& operator=(Table&&) noexcept = default;
 
-  // Loading: cells are appended row by row, then the column types are settled once.
+  // Loading: each row's cells are set in its slots, row after row; then the column types are settled once.
+  class RowSlots {
+   public:
+    RowSlots(Cell* cells, std::uint8_t* seen) noexcept : cells_(cells), seen_(seen) {}
+    void set(std::size_t column, Cell cell) noexcept {
+      cells_[column] = cell;
+      seen_[column] |= static_cast<std::uint8_t>(1u << static_cast<unsigned>(cell.kind()));
+    }
+
+   private:
+    Cell* cells_;
+    std::uint8_t* seen_;  // per column, a bit for each kind of cell stored in it
+  };
   Arena& arena() noexcept { return arena_; }
-  void append(std::size_t column, Cell cell) { columns_[column].cells.push_back(cell); }
-  void finish(std::size_t rows);
+  RowSlots add_row();
+  void finish();
 
   std::size_t row_count() const noexcept { return rows_; }
   const std::vector<Column>& columns() const noexcept { return columns_; }
 
   // The first column of that name, if any.
   std::optional<std::size_t> find(std::string_view name) const noexcept;
-  // A column by name; KeyError naming it when there is none.
-  const Column& column(std::string_view name) const;
+  // A column's position by name; KeyError naming it when there is none.
   std::size_t column_index(std::string_view name) const;
-  // Labels of the rows whose cell in the column equals the value, in row order.
-  std::vector<std::size_t> rows_where(std::string_view column, const Cell& value) const;
-  // The cell of the row with that label; KeyError naming the label, then the column.
-  const Cell& cell(std::size_t label, std::string_view column) const;
+  // A cell as its column holds it: in a column of reals, a stored integer reads as a real.
+  Cell at(std::size_t row, std::size_t column) const noexcept { return promoted(stored(row, column), column_reals_[column] != 0); }
   // A cell as a walk over the rows gives it: when every column holds numbers and one holds reals,
   // the row gives all its numbers as reals.
-  Cell row_cell(std::size_t row, std::size_t column) const noexcept;
+  Cell row_cell(std::size_t row, std::size_t column) const noexcept { return row_view(row)[column]; }
+
+  // The cells of one row as a walk over the rows gives them, for reading many cells of a row.
+  class RowView {
+   public:
+    RowView(const Cell* cells, const std::uint8_t* reals) noexcept : cells_(cells), reals_(reals) {}
+    Cell operator[](std::size_t column) const noexcept {
+      return reals_ == nullptr ? cells_[column] : promoted(cells_[column], reals_[column] != 0);
+    }
+
+   private:
+    const Cell* cells_;
+    const std::uint8_t* reals_;  // null when no column of this view reads as reals
+  };
+  RowView row_view(std::size_t row) const noexcept {
+    return RowView(&stored(row, 0), row_reals_any_ ? row_reals_.data() : nullptr);
+  }
+  // Labels of the rows whose cell in the column equals the value, in row order.
+  std::vector<std::size_t> rows_where(std::string_view column, const Cell& value) const;
 
  private:
+  // Rows are stored whole, a fixed number of them per block, so a row's cells sit side by side and
+  // loading never moves cells already stored.
+  const Cell& stored(std::size_t row, std::size_t column) const noexcept {
+    return blocks_[row >> block_shift_][(row & block_mask_) * columns_.size() + column];
+  }
+  static Cell promoted(const Cell& c, bool reals) noexcept {
+    return reals && c.kind() == Kind::Integer ? Cell::real(c.as_double()) : c;
+  }
+
   std::vector<Column> columns_;
+  // Blocks are left unwritten until rows fill them: a small table touches only what it uses.
+  struct FreeBlock {
+    void operator()(Cell* cells) const noexcept { std::free(cells); }
+  };
+  std::vector<std::unique_ptr<Cell[], FreeBlock>> blocks_;
+  std::size_t block_shift_ = 0;
+  std::size_t block_mask_ = 0;
   std::size_t rows_ = 0;
-  bool rows_as_reals_ = false;
+  std::vector<std::uint8_t> seen_;
+  std::vector<std::uint8_t> column_reals_;
+  std::vector<std::uint8_t> row_reals_;
+  bool row_reals_any_ = false;
   Arena arena_;
 };
 

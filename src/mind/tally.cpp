@@ -11,14 +11,16 @@ bool is_not_blank(const Cell& cell) noexcept { return !cell.is_missing() && !cel
 
 bool is_method_code(const Cell& cell) noexcept { return method_of(cell) >= 0; }
 
+template <CellTest counts>
 std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
-                                CellTest counts, std::size_t total_count) {
+                                std::size_t total_count) {
   std::vector<std::int64_t> totals(total_count, 0);
   for (std::size_t row = 0; row < table.row_count(); ++row) {
     const Answer& answer = answers.at(row);
+    const Table::RowView cells = table.row_view(row);
     for (const TallyTarget& target : targets) {
       if (!target.column) fail(MissingKey{Value(target.name)});
-      const Cell cell = table.row_cell(row, *target.column);
+      const Cell cell = cells[*target.column];
       if (!counts(cell)) continue;
       if (!target.total) fail(MissingKey{Value(target.name)});
       totals[*target.total] += strict_points(cell, answer, row);
@@ -26,6 +28,11 @@ std::vector<std::int64_t> tally(const Table& table, const Answers& answers, cons
   }
   return totals;
 }
+
+template std::vector<std::int64_t> tally<is_not_blank>(const Table&, const Answers&, const std::vector<TallyTarget>&,
+                                                       std::size_t);
+template std::vector<std::int64_t> tally<is_method_code>(const Table&, const Answers&, const std::vector<TallyTarget>&,
+                                                         std::size_t);
 
 std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count) {
   std::vector<TallyTarget> targets;
@@ -35,7 +42,7 @@ std::vector<TallyTarget> named_targets(const Table& table, const std::string_vie
 }
 
 Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count) {
-  const auto totals = tally(table, answers, named_targets(table, keys, count), is_not_blank, count);
+  const auto totals = tally<is_not_blank>(table, answers, named_targets(table, keys, count), count);
   Map section;
   section.reserve(count);
   for (std::size_t i = 0; i < count; ++i) section.push_back({keys[i], Value(totals[i])});

@@ -32,8 +32,10 @@ bool is_not_blank(const Cell& cell) noexcept;
 bool is_method_code(const Cell& cell) noexcept;
 
 // Totals indexed as the targets' `total`. The row's answer is taken before any of its cells.
+// Built for the two cell tests above.
+template <CellTest counts>
 std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
-                                CellTest counts, std::size_t total_count);
+                                std::size_t total_count);
 
 // Fixed keys read by name: target i feeds total i.
 std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count);

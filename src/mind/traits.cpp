@@ -8,7 +8,7 @@ namespace mind {
 List traits(const Table& qtm, const Identifiers& ids, const Answers& answers) {
   std::vector<std::string_view> names;
   const auto targets = column_targets(qtm, names);
-  const auto totals = tally(qtm, answers, targets, is_method_code, names.size());
+  const auto totals = tally<is_method_code>(qtm, answers, targets, names.size());
   List section;
   section.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
