@@ -284,10 +284,10 @@ def write(path: Path, tables: dict[str, tuple[list[str], list[list]] | None]) ->
     try:
         connection.execute("PRAGMA synchronous=OFF")
         connection.execute("BEGIN")
-        for name, spec in tables.items():
-            if spec is None:
+        for name, layout in tables.items():
+            if layout is None:
                 continue
-            columns, rows = spec
+            columns, rows = layout
             connection.execute(f"CREATE TABLE {quoted(name)} ({', '.join(quoted(c) for c in columns)})")
             for row in rows:
                 # Invalid UTF-8 cannot travel as a parameter: it goes in as a literal cast to text.

@@ -1,5 +1,6 @@
 // ardo_old._check: the check of an assessment database, as the command line of the package calls it.
 #include "check/check.hpp"
+#include "host/arguments.hpp"
 #include "host/errors.hpp"
 #include "host/sqlite_errors.hpp"
 #include "mind/failure.hpp"
@@ -41,10 +42,7 @@ Ref as_tuple(const check::Problem& problem) {
 
 PyObject* check_database(PyObject*, PyObject* path) {
   return host::boundary([&] {
-    PyObject* encoded = nullptr;
-    if (!PyUnicode_FSConverter(path, &encoded)) throw PythonError{};
-    Ref path_bytes = Ref::consuming(encoded);
-    const std::string database = PyBytes_AsString(path_bytes.get());
+    const std::string database = host::file_path(path);
     check::Problems problems;
     std::optional<mind::Failure> failure;
     {

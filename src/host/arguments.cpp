@@ -27,6 +27,13 @@ PyObject* keyword_argument(PyObject* kwargs, const char* function, const char* k
 
 }  // namespace
 
+std::string file_path(PyObject* path) {
+  PyObject* encoded = nullptr;
+  if (!PyUnicode_FSConverter(path, &encoded)) throw PythonError{};
+  Ref bytes = Ref::consuming(encoded);
+  return PyBytes_AsString(bytes.get());
+}
+
 PyObject* single_argument(PyObject* args, PyObject* kwargs, const char* function, const char* keyword) {
   Py_ssize_t positional = PyTuple_Size(args);
   if (positional < 0) throw PythonError{};

@@ -3,10 +3,16 @@
 
 #include <Python.h>
 
+#include <string>
+
 namespace host {
 
 // Returns the one argument of `function(keyword)`, given by position or by keyword (borrowed).
 // Any other call raises the host's TypeError before anything else happens.
 PyObject* single_argument(PyObject* args, PyObject* kwargs, const char* function, const char* keyword);
+
+// A file path as the host's sqlite3.connect takes it (str, bytes or os.PathLike), in the file
+// system's encoding; TypeError for other types, ValueError for an embedded NUL.
+std::string file_path(PyObject* path);
 
 }  // namespace host

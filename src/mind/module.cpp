@@ -211,16 +211,13 @@ PyObject* mind_call(PyObject*, PyObject* args, PyObject* kwargs) {
     Ref client_id = attribute(response, "client_id");
     Ref user_responses = attribute(response, "user_responses");
     Ref database = attribute(response, "sqlite_database");
-    PyObject* encoded = nullptr;
-    if (!PyUnicode_FSConverter(database.get(), &encoded)) throw PythonError{};
-    Ref path = Ref::consuming(encoded);
-    const std::string path_bytes = PyBytes_AsString(path.get());
+    const std::string path = host::file_path(database.get());
     const Snapshot snapshot = take_snapshot(user_responses.get());
 
     mind::Outcome outcome;
     {
       host::ReleasedLock unlocked;
-      outcome = mind::run(path_bytes.c_str(), snapshot.answers);
+      outcome = mind::run(path.c_str(), snapshot.answers);
     }
     write_diagnostics(outcome.lines, snapshot);
     if (outcome.failure) raise_failure(*outcome.failure, snapshot, user_responses.get());
