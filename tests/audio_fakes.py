@@ -1,7 +1,8 @@
 """Stand-ins for what ardo_old.audio talks to: the speech service, the process facility, the player.
 
 Nothing here reaches a network or starts mpv. Import-time behaviour is observed in fresh interpreters
-that find the stand-in `elevenlabs` and `dotenv` packages of fake_sdk/ first.
+that find the stand-in `elevenlabs` and `dotenv` packages of fake_sdk/ first; stand-in players are
+small Python scripts put on PATH under the player's name.
 """
 
 from __future__ import annotations
@@ -11,10 +12,15 @@ import json
 import os
 import subprocess
 import sys
+import time
 from pathlib import Path
 from types import ModuleType
+from typing import Callable
+
+import pytest
 
 FAKE_SDK = Path(__file__).parent / "fake_sdk"
+PLAYER_NAME = "C:\\Program Files\\mpv\\mpv.exe"
 
 
 def import_audio() -> ModuleType:
@@ -34,6 +40,23 @@ def run_fresh(code: str, env: dict[str, str]) -> object:
     environment.update(env, PYTHONPATH=str(FAKE_SDK))
     done = subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True, text=True, check=True)
     return json.loads(done.stdout)
+
+
+def install_player(folder: Path, monkeypatch: pytest.MonkeyPatch, source: str) -> None:
+    """Puts a stand-in player running the Python `source` first on PATH. Without a "/" in the program
+    path, the process facility looks the player's name up on PATH as it is."""
+    player = folder / PLAYER_NAME
+    folder.mkdir(exist_ok=True)
+    player.write_text(f"#!{sys.executable}\n{source}")
+    player.chmod(0o755)
+    monkeypatch.setenv("PATH", f"{folder}{os.pathsep}{os.environ['PATH']}")
+
+
+def wait_until(condition: Callable[[], bool], what: str, seconds: float = 10.0) -> None:
+    deadline = time.monotonic() + seconds
+    while not condition():
+        assert time.monotonic() < deadline, f"gave up waiting until {what}"
+        time.sleep(0.01)
 
 
 class ServiceResult:

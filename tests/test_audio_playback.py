@@ -4,15 +4,13 @@ from __future__ import annotations
 
 import json
 import os
-import sys
-import time
 from pathlib import Path
 
 import pytest
 
-from audio_fakes import FakeProcessFacility, import_audio
+from audio_fakes import PLAYER_NAME, FakeProcessFacility, import_audio, install_player, wait_until
 
-MPV_COMMAND = ["C:\\Program Files\\mpv\\mpv.exe", "--no-cache", "--no-terminal", "--", "fd://0"]
+MPV_COMMAND = [PLAYER_NAME, "--no-cache", "--no-terminal", "--", "fd://0"]
 
 
 @pytest.fixture(scope="module")
@@ -127,25 +125,13 @@ with open(os.environ["STAND_IN_PLAYER_RECEIVED"], "wb", buffering=0) as out:
 """
 
 
-def wait_until(condition, seconds: float = 10.0) -> None:
-    deadline = time.monotonic() + seconds
-    while not condition():
-        assert time.monotonic() < deadline, "the player never received the chunk"
-        time.sleep(0.01)
-
-
 def received_is(path: Path, expected: bytes):
     return lambda: path.exists() and path.read_bytes() == expected
 
 
 def test_a_real_player_on_path_hears_each_chunk_before_the_next_is_drawn(audio, tmp_path, monkeypatch):
-    # Without a "/" in the program path, the process facility looks the name up on PATH as it is.
-    player = tmp_path / "bin" / MPV_COMMAND[0]
-    player.parent.mkdir()
-    player.write_text(f"#!{sys.executable}\n{STAND_IN_PLAYER}")
-    player.chmod(0o755)
+    install_player(tmp_path / "bin", monkeypatch, STAND_IN_PLAYER)
     record, received = tmp_path / "record.json", tmp_path / "received"
-    monkeypatch.setenv("PATH", f"{player.parent}{os.pathsep}{os.environ['PATH']}")
     monkeypatch.setenv("STAND_IN_PLAYER_RECORD", str(record))
     monkeypatch.setenv("STAND_IN_PLAYER_RECEIVED", str(received))
     chunks = [b"first ", b"second ", b"third"]
@@ -153,7 +139,7 @@ def test_a_real_player_on_path_hears_each_chunk_before_the_next_is_drawn(audio, 
     def speech():
         for count, chunk in enumerate(chunks, 1):
             yield chunk
-            wait_until(received_is(received, b"".join(chunks[:count])))
+            wait_until(received_is(received, b"".join(chunks[:count])), "the player received the chunk")
 
     assert audio.stream(speech()) == b"".join(chunks)
     played = json.loads(record.read_text())
