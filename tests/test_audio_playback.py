@@ -62,6 +62,29 @@ def test_each_chunk_is_written_and_flushed_as_it_arrives(play, chunks, steps, pl
     assert facility.log == [popen_call(facility)] + steps + [("close",), ("wait",)]
 
 
+class Louder:
+    """A chunk type of the host's own that joins the sum by its own rule."""
+
+    def __radd__(self, played):
+        return played + b"!"
+
+
+@pytest.mark.parametrize(
+    "chunks",
+    [
+        [bytes([i % 256]) * 512 for i in range(4000)],
+        [b"ab", bytearray(b"cd"), memoryview(b"ef"), b"gh"],
+        [b"ab", Louder(), b"cd"],
+    ],
+    ids=["many", "buffers", "own-add"],
+)
+def test_the_result_is_what_adding_each_chunk_in_turn_gives(play, chunks):
+    expected = b""
+    for chunk in chunks:
+        expected += chunk
+    assert play(FakeProcessFacility(), iter(chunks)) == expected
+
+
 @pytest.mark.parametrize("stdin", [None, 0])
 def test_an_absent_input_is_not_closed(play, stdin):
     facility = FakeProcessFacility(stdin=stdin)

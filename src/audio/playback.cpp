@@ -3,6 +3,7 @@
 #include "host/calls.hpp"
 #include "host/names.hpp"
 
+#include <string>
 #include <utility>
 
 namespace audio {
@@ -36,19 +37,46 @@ void close_input(PyObject* player) {
   if (host::require_status(PyObject_IsTrue(input.get()))) host::call_method(input.get(), "close");
 }
 
+// `audio += chunk` for every chunk written. While every chunk is exactly bytes the result is their
+// concatenation, so they are gathered once instead of copying all that was played at each chunk;
+// any other chunk hands the sum to the host's own `+=`, with whatever it accepts or raises.
+class PlayedAudio {
+ public:
+  void add(PyObject* chunk) {
+    if (!sum_ && PyBytes_CheckExact(chunk)) {
+      char* data = nullptr;
+      Py_ssize_t size = 0;
+      host::require_status(PyBytes_AsStringAndSize(chunk, &data, &size));
+      gathered_.append(data, static_cast<std::size_t>(size));
+      return;
+    }
+    if (!sum_) sum_ = gathered_bytes();
+    sum_ = require(PyNumber_InPlaceAdd(sum_.get(), chunk));
+  }
+  Ref result() { return sum_ ? std::move(sum_) : gathered_bytes(); }
+
+ private:
+  Ref gathered_bytes() const {
+    return require(PyBytes_FromStringAndSize(gathered_.data(), static_cast<Py_ssize_t>(gathered_.size())));
+  }
+
+  std::string gathered_;
+  Ref sum_;
+};
+
 // Writes each chunk, flushed so the player hears it at once; returns what was written, joined.
 Ref feed(PyObject* player, PyObject* audio_stream) {
-  Ref audio = require(PyBytes_FromStringAndSize(nullptr, 0));
+  PlayedAudio audio;
   Ref chunks = require(PyObject_GetIter(audio_stream));
   while (Ref chunk = Ref::consuming(PyIter_Next(chunks.get()))) {
     if (chunk.get() == Py_None) continue;
     host::call_method(input_of(player).get(), "write", chunk.get());
     host::call_method(input_of(player).get(), "flush");
-    audio = require(PyNumber_InPlaceAdd(audio.get(), chunk.get()));
+    audio.add(chunk.get());
   }
   if (PyErr_Occurred()) throw PythonError{};
   close_input(player);
-  return audio;
+  return audio.result();
 }
 
 void wait_for(PyObject* player) { host::call_method(player, "wait"); }
