@@ -1,5 +1,6 @@
 #include "host/sqlite_errors.hpp"
 
+#include "host/names.hpp"
 #include "host/ref.hpp"
 
 #include <sqlite3.h>
@@ -45,10 +46,7 @@ const char* class_name(int primary_code) {
 }
 
 // The sqlite3 exception class of that name (OperationalError, DatabaseError, ...).
-Ref sqlite_exception_class(const char* name) {
-  Ref module = require(PyImport_ImportModule("sqlite3"));
-  return require(PyObject_GetAttrString(module.get(), name));
-}
+Ref sqlite_exception_class(const char* name) { return import_from("sqlite3", name); }
 
 [[noreturn]] void raise_sqlite_error(int extended_code, const char* message) {
   if ((extended_code & 0xff) == SQLITE_NOMEM) {

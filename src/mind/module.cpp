@@ -1,6 +1,7 @@
 // Where scoring meets the host: the argument check, the answers taken under the global lock,
 // the run without it, then the diagnostic lines, the host's own errors and the report.
 #include "host/arguments.hpp"
+#include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
 #include "host/report.hpp"
@@ -203,14 +204,12 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   throw std::logic_error("a scoring failure without a host error");
 }
 
-Ref attribute(PyObject* object, const char* name) { return require(PyObject_GetAttrString(object, name)); }
-
 PyObject* mind_call(PyObject*, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
-    Ref client_id = attribute(response, "client_id");
-    Ref user_responses = attribute(response, "user_responses");
-    Ref database = attribute(response, "sqlite_database");
+    Ref client_id = host::attribute(response, "client_id");
+    Ref user_responses = host::attribute(response, "user_responses");
+    Ref database = host::attribute(response, "sqlite_database");
     const std::string path = host::file_path(database.get());
     const Snapshot snapshot = take_snapshot(user_responses.get());
 
