@@ -4,12 +4,39 @@
 #include "host/ref.hpp"
 #include "mind/value.hpp"
 
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
 namespace host {
 
 // Maps become dicts in entry order, lists lists, integers int, reals float, texts str, bytes bytes, null None.
-Ref to_python(const mind::Value& value);
+// A report repeats a few dozen keys hundreds of times, so each key becomes a host string once and
+// is reused, its hash computed once with it. Keep one converter per module and use it under the lock.
+class ReportConverter {
+ public:
+  Ref to_python(const mind::Value& value);
+  // Adds the entries of a map to an existing dict, in order.
+  void add_entries(PyObject* dict, const mind::Map& map);
 
-// Adds the entries of a map to an existing dict, in order.
-void add_entries(PyObject* dict, const mind::Map& map);
+ private:
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  };
+
+  Ref convert(std::nullptr_t);
+  Ref convert(std::int64_t v);
+  Ref convert(double v);
+  Ref convert(const mind::Text& t);
+  Ref convert(const mind::Bytes& b);
+  Ref convert(const mind::List& items);
+  Ref convert(const mind::Map& map);
+  PyObject* key(std::string_view text);
+
+  std::unordered_map<std::string, Ref, KeyHash, std::equal_to<>> keys_;
+};
 
 }  // namespace host

@@ -43,23 +43,19 @@ Scored score_aspect(const AspectNode& aspect, const Value& space_id, const Skill
   List skills;
   skills.reserve(rated.size());
   for (const auto& [slot, skill] : rated) {
-    skills.push_back(Map{
-        {"aspect_id", aspect_id},
-        {"skill_id", ids.of(*skill)},
-        {"skill_name", Value::from_cell(*skill)},
-        {"score", Value(totals.total(slot))},
-        {"level", Value(determine_skill_level(totals.total(slot)))},
-    });
+    skills.push_back(map_of(Entry{"aspect_id", aspect_id},
+                            Entry{"skill_id", ids.of(*skill)},
+                            Entry{"skill_name", Value::from_cell(*skill)},
+                            Entry{"score", Value(totals.total(slot))},
+                            Entry{"level", Value(determine_skill_level(totals.total(slot)))}));
   }
   const Rating rating = determine_aspect_level(aspect_score, aspect.skills.size());
-  return {Map{
-              {"space_id", space_id},
-              {"aspect_id", aspect_id},
-              {"aspect_name", Value::from_cell(aspect.name)},
-              {"level", Value(rating.level)},
-              {"percentage", Value(round2(rating.percentage))},
-              {"skills", Value(std::move(skills))},
-          },
+  return {map_of(Entry{"space_id", space_id},
+                 Entry{"aspect_id", aspect_id},
+                 Entry{"aspect_name", Value::from_cell(aspect.name)},
+                 Entry{"level", Value(rating.level)},
+                 Entry{"percentage", Value(round2(rating.percentage))},
+                 Entry{"skills", Value(std::move(skills))}),
           aspect_score};
 }
 
@@ -74,13 +70,11 @@ Value score_space(const SpaceNode& space, const SkillTotals& totals, const Ident
     aspects.push_back(std::move(scored.entry));
   }
   const Rating rating = determine_space_level(space_score, space.aspects.size());
-  return Map{
-      {"space_id", space_id},
-      {"space_name", Value::from_cell(space.name)},
-      {"level", Value(rating.level)},
-      {"percentage", Value(round2(rating.percentage))},
-      {"aspects", Value(std::move(aspects))},
-  };
+  return map_of(Entry{"space_id", space_id},
+                Entry{"space_name", Value::from_cell(space.name)},
+                Entry{"level", Value(rating.level)},
+                Entry{"percentage", Value(round2(rating.percentage))},
+                Entry{"aspects", Value(std::move(aspects))});
 }
 
 }  // namespace

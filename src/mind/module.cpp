@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <variant>
 
 namespace {
@@ -21,6 +22,13 @@ using host::PythonError;
 using host::Ref;
 using host::require;
 using host::require_status;
+
+// Per interpreter: the report converter keeps host strings, which belong to one interpreter.
+struct State {
+  host::ReportConverter* converter;
+};
+
+State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
 
 // A host error raised while the answers were taken, kept until scoring reaches that step.
 struct KeptError {
@@ -115,10 +123,10 @@ void append_repr(std::string& out, PyObject* object) {
   out.append(text, static_cast<std::size_t>(size));
 }
 
-void append_set_line(std::string& out, const std::vector<mind::Value>& members) {
+void append_set_line(std::string& out, const std::vector<mind::Value>& members, host::ReportConverter& converter) {
   if (mind::append_integer_set(out, members)) return;
   Ref set = require(PySet_New(nullptr));
-  for (const auto& member : members) require_status(PySet_Add(set.get(), host::to_python(member).get()));
+  for (const auto& member : members) require_status(PySet_Add(set.get(), converter.to_python(member).get()));
   append_repr(out, set.get());
 }
 
@@ -148,12 +156,12 @@ void append_answers_line(std::string& out, const std::vector<std::size_t>& kept,
 
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
-void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s) {
+void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s, host::ReportConverter& converter) {
   std::string lines;
   Ref failure;
   try {
     for (const auto& trait : traits) {
-      append_set_line(lines, trait.question_numbers);
+      append_set_line(lines, trait.question_numbers, converter);
       lines += '\n';
       if (!trait.answers_kept) continue;
       append_answers_line(lines, trait.kept, s);
@@ -191,9 +199,10 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   host::raise_with(PyExc_KeyError, s.objects[failed.position].get());
 }
 
-[[noreturn]] void raise_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses) {
+[[noreturn]] void raise_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
+                                host::ReportConverter& converter) {
   const auto& reason = failure.reason();
-  if (const auto* key = std::get_if<mind::MissingKey>(&reason)) host::raise_with(PyExc_KeyError, host::to_python(key->key).get());
+  if (const auto* key = std::get_if<mind::MissingKey>(&reason)) host::raise_with(PyExc_KeyError, converter.to_python(key->key).get());
   if (const auto* missing = std::get_if<mind::MissingAnswer>(&reason)) raise_missing_answer(user_responses, missing->position);
   if (const auto* failed = std::get_if<mind::AnswerFailed>(&reason)) raise_answer_failure(*failed, s);
   if (const auto* shape = std::get_if<mind::BadShape>(&reason)) {
@@ -204,7 +213,7 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   throw std::logic_error("a scoring failure without a host error");
 }
 
-PyObject* mind_call(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
     Ref client_id = host::attribute(response, "client_id");
@@ -218,12 +227,13 @@ PyObject* mind_call(PyObject*, PyObject* args, PyObject* kwargs) {
       host::ReleasedLock unlocked;
       outcome = mind::run(path.c_str(), snapshot.answers);
     }
-    write_diagnostics(outcome.lines, snapshot);
-    if (outcome.failure) raise_failure(*outcome.failure, snapshot, user_responses.get());
+    host::ReportConverter& converter = *state_of(module)->converter;
+    write_diagnostics(outcome.lines, snapshot, converter);
+    if (outcome.failure) raise_failure(*outcome.failure, snapshot, user_responses.get(), converter);
 
     Ref report = require(PyDict_New());
     require_status(PyDict_SetItemString(report.get(), "client_id", client_id.get()));
-    host::add_entries(report.get(), outcome.sections);
+    converter.add_entries(report.get(), outcome.sections);
     return report.release();
   });
 }
@@ -239,7 +249,17 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+int exec_module(PyObject* module) {
+  return host::boundary_status([&] { state_of(module)->converter = new host::ReportConverter(); });
+}
+
+// The state starts zeroed, so a module whose execution failed frees nothing.
+void free_module(void* module) {
+  if (State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
+}
+
 PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
@@ -248,12 +268,12 @@ PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.mind",
     "Scoring of psychometric questionnaires against the scoring keys of an SQLite database.",
-    0,
+    sizeof(State),
     methods,
     slots,
     nullptr,
     nullptr,
-    nullptr,
+    free_module,
 };
 
 }  // namespace

@@ -5,14 +5,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <new>
 
 namespace mind {
 
 namespace {
 
-constexpr std::size_t arena_block_size = 64 * 1024;
-constexpr std::size_t cells_per_block = 4096;  // 64 KiB of cells
+constexpr std::size_t cells_per_block = block_size / sizeof(Cell);
 
 bool has(std::uint8_t seen, Kind kind) noexcept { return (seen >> static_cast<unsigned>(kind)) & 1u; }
 
@@ -31,10 +29,9 @@ bool holds_reals(const Column& c) noexcept { return c.type == ColumnType::Real; 
 std::string_view Arena::keep(const char* data, std::size_t size) {
   if (size == 0) return {};
   if (size > left_) {
-    const std::size_t n = std::max(size, arena_block_size);
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
-    next_ = blocks_.back().get();
-    left_ = n;
+    blocks_.emplace_back(std::max(size, block_size));
+    next_ = blocks_.back().data();
+    left_ = blocks_.back().size();
   }
   char* out = next_;
   std::memcpy(out, data, size);
@@ -53,13 +50,9 @@ Table::Table(std::vector<std::string> column_names) : seen_(column_names.size())
 
 Table::RowSlots Table::add_row() {
   const std::size_t width = columns_.size();
-  if ((rows_ & block_mask_) == 0) {
-    // Cells are trivially copyable: storage from malloc holds them without being constructed first.
-    auto* block = static_cast<Cell*>(std::malloc((block_mask_ + 1) * width * sizeof(Cell)));
-    if (block == nullptr) throw std::bad_alloc();
-    blocks_.emplace_back(block);
-  }
-  Cell* cells = blocks_.back().get() + (rows_ & block_mask_) * width;
+  // A row wider than a standard block gets a block of its own size.
+  if ((rows_ & block_mask_) == 0) blocks_.emplace_back(std::max(block_size, (block_mask_ + 1) * width * sizeof(Cell)));
+  Cell* cells = cells_of(blocks_.back()) + (rows_ & block_mask_) * width;
   ++rows_;
   return RowSlots(cells, seen_.data());
 }

@@ -1,11 +1,10 @@
 // A table read whole from the database: named columns in their declared order, rows labelled by position.
 #pragma once
 
+#include "mind/block.hpp"
 #include "mind/cell.hpp"
 
 #include <cstddef>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +31,7 @@ class Arena {
   std::string_view keep(const char* data, std::size_t size);
 
  private:
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<Block> blocks_;
   std::size_t left_ = 0;
   char* next_ = nullptr;
 };
@@ -95,18 +94,18 @@ class Table {
   // Rows are stored whole, a fixed number of them per block, so a row's cells sit side by side and
   // loading never moves cells already stored.
   const Cell& stored(std::size_t row, std::size_t column) const noexcept {
-    return blocks_[row >> block_shift_][(row & block_mask_) * columns_.size() + column];
+    return cells_of(blocks_[row >> block_shift_])[(row & block_mask_) * columns_.size() + column];
   }
   static Cell promoted(const Cell& c, bool reals) noexcept {
     return reals && c.kind() == Kind::Integer ? Cell::real(c.as_double()) : c;
   }
 
+  // Cells are trivially copyable: a block's storage holds them without their being constructed first.
+  static Cell* cells_of(const Block& block) noexcept { return reinterpret_cast<Cell*>(block.data()); }
+
   std::vector<Column> columns_;
   // Blocks are left unwritten until rows fill them: a small table touches only what it uses.
-  struct FreeBlock {
-    void operator()(Cell* cells) const noexcept { std::free(cells); }
-  };
-  std::vector<std::unique_ptr<Cell[], FreeBlock>> blocks_;
+  std::vector<Block> blocks_;
   std::size_t block_shift_ = 0;
   std::size_t block_mask_ = 0;
   std::size_t rows_ = 0;

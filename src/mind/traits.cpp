@@ -12,12 +12,10 @@ List traits(const Table& qtm, const Identifiers& ids, const Answers& answers) {
   List section;
   section.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
-    section.push_back(Map{
-        {"id", ids.of(Cell::text(names[i]))},
-        {"name", Value(names[i])},
-        {"score", Value(totals[i])},
-        {"level", Value(determine_trait_level(totals[i]))},
-    });
+    section.push_back(map_of(Entry{"id", ids.of(Cell::text(names[i]))},
+                             Entry{"name", Value(names[i])},
+                             Entry{"score", Value(totals[i])},
+                             Entry{"level", Value(determine_trait_level(totals[i]))}));
   }
   return section;
 }

@@ -51,4 +51,13 @@ struct Entry {
   Value value;
 };
 
+// A map of the entries given, moved in: a braced list would copy every value, nested lists included.
+template <class... Entries>
+Map map_of(Entries&&... entries) {
+  Map map;
+  map.reserve(sizeof...(entries));
+  (map.push_back(std::forward<Entries>(entries)), ...);
+  return map;
+}
+
 }  // namespace mind
