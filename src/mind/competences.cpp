@@ -1,11 +1,10 @@
 // Competences: skill totals from the scoring key "CTD", rolled up the space / aspect / skill
 // hierarchy of "CMF", rated by the level rules and identified from "IDs".
+#include "mind/first_index.hpp"
 #include "mind/hierarchy.hpp"
 #include "mind/levels.hpp"
 #include "mind/sections.hpp"
 #include "mind/skills.hpp"
-
-#include <unordered_set>
 
 namespace mind {
 
@@ -32,12 +31,12 @@ struct Scored {
 Scored score_aspect(const AspectNode& aspect, const Value& space_id, const SkillTotals& totals, const Identifiers& ids) {
   std::int64_t aspect_score = 0;
   std::vector<std::pair<std::size_t, const Cell*>> rated;  // each skill with a total once, where it first stands
-  std::unordered_set<std::size_t> seen;
+  FirstIndex<std::size_t> seen(aspect.skills.size());
   for (const Cell& skill : aspect.skills) {
     const auto slot = totals.slot(skill);
     if (!slot) continue;
     aspect_score += totals.total(*slot);
-    if (seen.insert(*slot).second) rated.emplace_back(*slot, &skill);
+    if (seen.try_add(*slot, rated.size()).second) rated.emplace_back(*slot, &skill);
   }
   const Value aspect_id = ids.of(aspect.name);
   List skills;

@@ -2,10 +2,10 @@
 
 #include "mind/cell_key.hpp"
 #include "mind/failure.hpp"
+#include "mind/first_index.hpp"
 
 #include <algorithm>
 #include <string>
-#include <unordered_map>
 
 namespace mind {
 
@@ -18,12 +18,14 @@ void require_three_cells(std::size_t width) {
   }
 }
 
+using NodeIndex = FirstIndex<CellKey, CellKeyHash>;
+
 // Index of the node named `name` in `nodes`, appending one when it is new.
 template <class Node>
-Node& node_for(std::vector<Node>& nodes, std::unordered_map<CellKey, std::size_t, CellKeyHash>& index, const Cell& name) {
-  const auto [slot, added] = index.try_emplace(CellKey::of(name), nodes.size());
+Node& node_for(std::vector<Node>& nodes, NodeIndex& index, const Cell& name) {
+  const auto [slot, added] = index.try_add(CellKey::of(name), nodes.size());
   if (added) nodes.push_back(Node{name, {}});
-  return nodes[slot->second];
+  return nodes[slot];
 }
 
 }  // namespace
@@ -32,8 +34,8 @@ std::vector<SpaceNode> hierarchical_mapping(const Table& cmf) {
   std::vector<SpaceNode> spaces;
   if (cmf.row_count() == 0) return spaces;
   require_three_cells(cmf.columns().size());
-  std::unordered_map<CellKey, std::size_t, CellKeyHash> space_index;
-  std::vector<std::unordered_map<CellKey, std::size_t, CellKeyHash>> aspect_index;
+  NodeIndex space_index;
+  std::vector<NodeIndex> aspect_index;
   for (std::size_t row = 0; row < cmf.row_count(); ++row) {
     SpaceNode& space = node_for(spaces, space_index, cmf.row_cell(row, 0));
     aspect_index.resize(spaces.size());

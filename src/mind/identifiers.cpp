@@ -10,17 +10,17 @@ Identifiers::Identifiers(const Table& ids) {
   if (!title || !geo_id) return;
   ids_ = &ids;
   geo_id_ = *geo_id;
-  first_row_.reserve(ids.row_count());
+  first_row_ = FirstIndex<CellKey, CellKeyHash>(ids.row_count());
   for (std::size_t row = 0; row < ids.row_count(); ++row) {
     const Cell t = ids.at(row, *title);
-    if (!t.is_missing()) first_row_.try_emplace(CellKey::of(t), row);
+    if (!t.is_missing()) first_row_.try_add(CellKey::of(t), row);
   }
 }
 
 Value Identifiers::of(const Cell& name) const {
   if (ids_ == nullptr || name.is_missing()) return Value();
-  const auto found = first_row_.find(CellKey::of(name));
-  return found == first_row_.end() ? Value() : Value::from_cell(ids_->at(found->second, geo_id_));
+  const auto row = first_row_.find(CellKey::of(name));
+  return row ? Value::from_cell(ids_->at(*row, geo_id_)) : Value();
 }
 
 }  // namespace mind

@@ -2,10 +2,9 @@
 #pragma once
 
 #include "mind/cell_key.hpp"
+#include "mind/first_index.hpp"
 #include "mind/table.hpp"
 #include "mind/value.hpp"
-
-#include <unordered_map>
 
 namespace mind {
 
@@ -21,7 +20,7 @@ class Identifiers {
  private:
   const Table* ids_ = nullptr;  // null when "IDs" lacks "Title" or "Geo_Id"
   std::size_t geo_id_ = 0;
-  std::unordered_map<CellKey, std::size_t, CellKeyHash> first_row_;
+  FirstIndex<CellKey, CellKeyHash> first_row_;
 };
 
 }  // namespace mind

@@ -1,11 +1,11 @@
 // The skills that the scoring key "CTD" totals, and which skills of the hierarchy have a total.
 #pragma once
 
+#include "mind/first_index.hpp"
 #include "mind/tally.hpp"
 
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace mind {
@@ -26,7 +26,7 @@ class SkillColumns {
  private:
   std::vector<std::string_view> names_;
   std::vector<TallyTarget> targets_;
-  std::unordered_map<std::string_view, std::size_t> slots_;
+  FirstIndex<std::string_view> slots_;
 };
 
 }  // namespace mind

@@ -1,9 +1,8 @@
 #include "mind/tally.hpp"
 
+#include "mind/first_index.hpp"
 #include "mind/methods.hpp"
 #include "mind/scoring_keys.hpp"
-
-#include <unordered_map>
 
 namespace mind {
 
@@ -50,17 +49,17 @@ Map keyed_tally(const Table& table, const Answers& answers, const std::string_vi
 }
 
 std::vector<TallyTarget> column_targets(const Table& table, std::vector<std::string_view>& names) {
-  std::unordered_map<std::string_view, std::size_t> slots;
-  std::vector<TallyTarget> targets;
   const auto& columns = table.columns();
+  FirstIndex<std::string_view> slots(columns.size());
+  std::vector<TallyTarget> targets;
   targets.reserve(columns.size());
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const std::string_view name = columns[i].name;
     std::optional<std::size_t> total;
     if (name != index_column) {
-      const auto [slot, added] = slots.try_emplace(name, names.size());
+      const auto [slot, added] = slots.try_add(name, names.size());
       if (added) names.push_back(name);
-      total = slot->second;
+      total = slot;
     }
     targets.push_back({name, i, total});
   }
