@@ -4,12 +4,15 @@
 #include <new>
 #include <vector>
 
+#if defined(__unix__)
+#include <sys/mman.h>
+#endif
+
 namespace mind {
 
 namespace {
 
-// Enough for every table of a call on a database of a few hundred questions; bigger calls give the
-// rest back to malloc, where a fault per page is a small share of their time.
+// Enough for every table of a call on a database of a few hundred questions.
 constexpr std::size_t kept_blocks = 32;
 
 class BlockCache {
@@ -40,16 +43,45 @@ class BlockCache {
 // One per thread, so recycling needs no lock; a thread's blocks are freed when it ends.
 thread_local BlockCache cache;
 
+bool is_huge(std::size_t size) noexcept { return size >= huge_block_size; }
+
+std::size_t rounded(std::size_t size) noexcept {
+  return is_huge(size) ? (size + huge_block_size - 1) / huge_block_size * huge_block_size : size;
+}
+
+#if defined(__unix__)
+char* map_huge(std::size_t size) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+#if defined(MADV_HUGEPAGE)
+  madvise(p, size, MADV_HUGEPAGE);  // only advice: where refused, small pages serve
+#endif
+  return static_cast<char*>(p);
+}
+
+void unmap_huge(char* data, std::size_t size) noexcept { munmap(data, size); }
+#else
+char* map_huge(std::size_t) { return nullptr; }
+
+void unmap_huge(char* data, std::size_t) noexcept { std::free(data); }
+#endif
+
 }  // namespace
 
-Block::Block(std::size_t size) : data_(size == block_size ? cache.take() : nullptr), size_(size) {
-  if (data_ == nullptr) data_ = static_cast<char*>(std::malloc(size));
+Block::Block(std::size_t size) : data_(nullptr), size_(rounded(size)) {
+  if (size_ == block_size) data_ = cache.take();
+  if (is_huge(size_)) data_ = map_huge(size_);
+  if (data_ == nullptr) data_ = static_cast<char*>(std::malloc(size_));
   if (data_ == nullptr) throw std::bad_alloc();
 }
 
 Block::~Block() {
   if (data_ == nullptr) return;
-  if (size_ != block_size || !cache.keep(data_)) std::free(data_);
+  if (is_huge(size_)) {
+    unmap_huge(data_, size_);
+  } else if (size_ != block_size || !cache.keep(data_)) {
+    std::free(data_);
+  }
 }
 
 }  // namespace mind

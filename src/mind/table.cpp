@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace mind {
@@ -11,6 +12,8 @@ namespace mind {
 namespace {
 
 constexpr std::size_t cells_per_block = block_size / sizeof(Cell);
+constexpr std::size_t standard_blocks_per_table = 8;
+constexpr std::size_t largest_block = 64 * 1024 * 1024;
 
 bool has(std::uint8_t seen, Kind kind) noexcept { return (seen >> static_cast<unsigned>(kind)) & 1u; }
 
@@ -26,18 +29,35 @@ bool holds_reals(const Column& c) noexcept { return c.type == ColumnType::Real; 
 
 }  // namespace
 
+// Cells are trivially copyable: storage that was never constructed holds them as it is.
+Cell* Arena::cells(std::size_t count) { return reinterpret_cast<Cell*>(take(count * sizeof(Cell), alignof(Cell))); }
+
 std::string_view Arena::keep(const char* data, std::size_t size) {
   if (size == 0) return {};
-  if (size > left_) {
-    blocks_.emplace_back(std::max(size, block_size));
-    next_ = blocks_.back().data();
-    left_ = blocks_.back().size();
-  }
-  char* out = next_;
+  char* out = take(size, 1);
   std::memcpy(out, data, size);
-  next_ += size;
-  left_ -= size;
   return {out, size};
+}
+
+char* Arena::take(std::size_t size, std::size_t alignment) {
+  std::size_t skip = (alignment - reinterpret_cast<std::uintptr_t>(next_) % alignment) % alignment;
+  if (skip + size > left_) {
+    add_block(size);
+    skip = 0;  // blocks start aligned for any cell
+  }
+  char* out = next_ + skip;
+  next_ = out + size;
+  left_ -= skip + size;
+  return out;
+}
+
+void Arena::add_block(std::size_t at_least) {
+  std::size_t size = std::max(at_least, block_size);
+  if (blocks_.size() >= standard_blocks_per_table) size = std::max({at_least, huge_block_size, std::min(total_, largest_block)});
+  const Block& block = blocks_.emplace_back(size);
+  total_ += block.size();
+  next_ = block.data();
+  left_ = block.size();
 }
 
 Table::Table(std::vector<std::string> column_names) : seen_(column_names.size()) {
@@ -50,9 +70,8 @@ Table::Table(std::vector<std::string> column_names) : seen_(column_names.size())
 
 Table::RowSlots Table::add_row() {
   const std::size_t width = columns_.size();
-  // A row wider than a standard block gets a block of its own size.
-  if ((rows_ & block_mask_) == 0) blocks_.emplace_back(std::max(block_size, (block_mask_ + 1) * width * sizeof(Cell)));
-  Cell* cells = cells_of(blocks_.back()) + (rows_ & block_mask_) * width;
+  if ((rows_ & block_mask_) == 0) blocks_.push_back(arena_.cells((block_mask_ + 1) * width));
+  Cell* cells = blocks_.back() + (rows_ & block_mask_) * width;
   ++rows_;
   return RowSlots(cells, seen_.data());
 }

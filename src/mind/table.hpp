@@ -25,13 +25,21 @@ struct Column {
   ColumnType type = ColumnType::Empty;
 };
 
-// Owns the bytes of every text and blob cell of one table, in a few large blocks.
+// Owns the storage of one table: its blocks of rows and the bytes of its text and blob cells.
+// A table starts in a few standard blocks; once it outgrows them, each new block is a huge one
+// as large as all before it, so a table of any size takes few blocks and few page faults.
 class Arena {
  public:
+  // Uninitialised storage for `count` cells.
+  Cell* cells(std::size_t count);
   std::string_view keep(const char* data, std::size_t size);
 
  private:
+  char* take(std::size_t size, std::size_t alignment);
+  void add_block(std::size_t at_least);
+
   std::vector<Block> blocks_;
+  std::size_t total_ = 0;
   std::size_t left_ = 0;
   char* next_ = nullptr;
 };
@@ -94,18 +102,15 @@ class Table {
   // Rows are stored whole, a fixed number of them per block, so a row's cells sit side by side and
   // loading never moves cells already stored.
   const Cell& stored(std::size_t row, std::size_t column) const noexcept {
-    return cells_of(blocks_[row >> block_shift_])[(row & block_mask_) * columns_.size() + column];
+    return blocks_[row >> block_shift_][(row & block_mask_) * columns_.size() + column];
   }
   static Cell promoted(const Cell& c, bool reals) noexcept {
     return reals && c.kind() == Kind::Integer ? Cell::real(c.as_double()) : c;
   }
 
-  // Cells are trivially copyable: a block's storage holds them without their being constructed first.
-  static Cell* cells_of(const Block& block) noexcept { return reinterpret_cast<Cell*>(block.data()); }
-
   std::vector<Column> columns_;
-  // Blocks are left unwritten until rows fill them: a small table touches only what it uses.
-  std::vector<Block> blocks_;
+  // Blocks of rows in the arena, left unwritten until rows fill them.
+  std::vector<Cell*> blocks_;
   std::size_t block_shift_ = 0;
   std::size_t block_mask_ = 0;
   std::size_t rows_ = 0;
