@@ -157,3 +157,13 @@ def test_hierarchy_is_built_before_the_skill_tally(make_db):
     path = make_db(CMF=Table(["S", "A"], [["S", "A"]]), CTD=Table(["K1"], [["A1"]]))
     with pytest.raises(ValueError):
         mind(Request("c", [], str(path)))
+
+
+def test_percentages_round_as_the_host_rounds_for_every_total(score):
+    """Each space has three aspects and one skill with a total of its own: every total from 0 to 150
+    gives an aspect percentage over 48 and a space percentage over 108, rounded to two places."""
+    totals = {f"K{t}": t for t in range(151)}
+    cmf = hierarchy(*[row for t in totals.values() for row in three_aspects(f"S{t}", [f"K{t}"], [], [])])
+    spaces = score_hierarchy(score, totals, cmf)
+    assert [s["percentage"] for s in spaces] == [round(t / 108 * 100, 2) for t in totals.values()]
+    assert [s["aspects"][0]["percentage"] for s in spaces] == [round(t / 48 * 100, 2) for t in totals.values()]

@@ -2,6 +2,7 @@
 
 #include "mind/failure.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,7 +44,15 @@ Rating determine_space_level(std::int64_t score, std::size_t num_aspects) {
 }
 
 double round2(double value) noexcept {
-  // glibc prints the exact binary value rounded half-to-even, and strtod returns the nearest double.
+  // A value clearly to one side of a rounding boundary rounds as its product with 100 does, error of
+  // the product included, and the whole number of hundredths over 100 is then the nearest double.
+  const double hundredths = value * 100;
+  if (std::fabs(hundredths) < 0x1p52) {
+    const double past_boundary = std::fabs(hundredths - std::floor(hundredths) - 0.5);
+    if (past_boundary > std::fabs(hundredths) * 0x1p-50) return std::nearbyint(hundredths) / 100;
+  }
+  // Near a boundary, and for huge values and NaN: glibc prints the exact binary value rounded
+  // half-to-even, and strtod returns the nearest double.
   char text[400];
   std::snprintf(text, sizeof text, "%.2f", value);
   return std::strtod(text, nullptr);
