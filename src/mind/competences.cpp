@@ -12,15 +12,15 @@ namespace {
 
 class SkillTotals {
  public:
-  SkillTotals(const Table& ctd, const Answers& answers)
-      : columns_(ctd), totals_(tally<is_method_code>(ctd, answers, columns_.targets(), columns_.names().size())) {}
+  // The skill columns are named as the tally names its totals, so a slot indexes both.
+  explicit SkillTotals(const KeyTally& ctd) : totals_(ctd.totals()), columns_(ctd.columns()) {}
 
   std::optional<std::size_t> slot(const Cell& skill) const { return columns_.slot(skill); }
   std::int64_t total(std::size_t slot) const { return totals_[slot]; }
 
  private:
+  const std::vector<std::int64_t>& totals_;
   SkillColumns columns_;
-  std::vector<std::int64_t> totals_;
 };
 
 struct Scored {
@@ -78,9 +78,9 @@ Value score_space(const SpaceNode& space, const SkillTotals& totals, const Ident
 
 }  // namespace
 
-List competences(const Table& ctd, const Table& cmf, const Identifiers& ids, const Answers& answers) {
+List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids) {
   const auto hierarchy = hierarchical_mapping(cmf);
-  const SkillTotals totals(ctd, answers);
+  const SkillTotals totals(ctd);
   List section;
   section.reserve(hierarchy.size());
   for (const SpaceNode& space : hierarchy) section.push_back(score_space(space, totals, ids));

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace mind {
@@ -33,7 +34,8 @@ std::vector<std::string> column_names(sqlite3_stmt* st) {
   return names;
 }
 
-Cell bytes_cell(Table& table, sqlite3_stmt* st, int i, sqlite3_value* value, bool text) {
+template <class Rows>
+Cell bytes_cell(Rows& rows, sqlite3_stmt* st, int i, sqlite3_value* value, bool text) {
   const void* data = text ? static_cast<const void*>(sqlite3_value_text(value)) : sqlite3_value_blob(value);
   const auto size = static_cast<std::size_t>(sqlite3_value_bytes(value));
   if (data == nullptr && size > 0) throw std::bad_alloc();
@@ -43,14 +45,15 @@ Cell bytes_cell(Table& table, sqlite3_stmt* st, int i, sqlite3_value* value, boo
     const char* column = sqlite3_column_name(st, i);
     fail(UndecodableText{column ? column : "", std::string(chars)});
   }
-  const auto kept = table.arena().keep(chars, size);
+  const auto kept = rows.keep(chars, size);
   return text ? Cell::text(kept) : Cell::blob(kept);
 }
 
 // Each cell is fetched once as a value and read through it: every sqlite3_column_* call checks the
 // statement and the column again, which cost more than stepping through a row of numbers. The
 // value is unprotected, which is safe here because the connection never leaves the calling thread.
-Cell read_cell(Table& table, sqlite3_stmt* st, int i) {
+template <class Rows>
+Cell read_cell(Rows& rows, sqlite3_stmt* st, int i) {
   sqlite3_value* value = sqlite3_column_value(st, i);
   switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
@@ -58,13 +61,47 @@ Cell read_cell(Table& table, sqlite3_stmt* st, int i) {
     case SQLITE_FLOAT:
       return Cell::real(sqlite3_value_double(value));
     case SQLITE_TEXT:
-      return bytes_cell(table, st, i, value, true);
+      return bytes_cell(rows, st, i, value, true);
     case SQLITE_BLOB:
-      return bytes_cell(table, st, i, value, false);
+      return bytes_cell(rows, st, i, value, false);
     default:
       return Cell();
   }
 }
+
+// Rows kept whole in a table, texts copied into its arena.
+class KeptRows {
+ public:
+  void start(std::vector<std::string> column_names) { table.emplace(std::move(column_names)); }
+  void begin_row() { slots_ = table->add_row(); }
+  void set(std::size_t column, Cell cell) noexcept { slots_.set(column, cell); }
+  void end_row() noexcept {}
+  std::string_view keep(const char* data, std::size_t size) { return table->arena().keep(data, size); }
+
+  std::optional<Table> table;
+
+ private:
+  Table::RowSlots slots_{nullptr, nullptr};
+};
+
+// Rows handed on one at a time. A text stays in SQLite's own buffer, which lasts until the next
+// step, longer than the sink may look at the row.
+class PassedRows {
+ public:
+  explicit PassedRows(RowSink& sink) noexcept : sink_(sink) {}
+  void start(std::vector<std::string> column_names) {
+    row_.resize(column_names.size());
+    sink_.start(std::move(column_names));
+  }
+  void begin_row() noexcept {}
+  void set(std::size_t column, Cell cell) noexcept { row_[column] = cell; }
+  void end_row() { sink_.take_row(row_.data()); }
+  static std::string_view keep(const char* data, std::size_t size) noexcept { return {data, size}; }
+
+ private:
+  RowSink& sink_;
+  std::vector<Cell> row_;
+};
 
 }  // namespace
 
@@ -98,23 +135,35 @@ void Database::begin_read() { execute("BEGIN"); }
 
 void Database::end_read() { execute("COMMIT"); }
 
-Table Database::read_table(std::string_view name) {
+template <class Rows>
+void Database::read_rows(std::string_view name, Rows& rows) {
   const std::string sql = "SELECT * FROM " + std::string(name);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size() + 1), &raw, nullptr) != SQLITE_OK) fail_with(sql);
   Statement statement(raw);
   sqlite3_stmt* st = statement.get();
-  Table table(column_names(st));
+  rows.start(column_names(st));
   const int columns = sqlite3_column_count(st);
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) fail_with(sql);
-    Table::RowSlots row = table.add_row();
-    for (int i = 0; i < columns; ++i) row.set(static_cast<std::size_t>(i), read_cell(table, st, i));
+    rows.begin_row();
+    for (int i = 0; i < columns; ++i) rows.set(static_cast<std::size_t>(i), read_cell(rows, st, i));
+    rows.end_row();
   }
-  table.finish();
-  return table;
+}
+
+Table Database::read_table(std::string_view name) {
+  KeptRows rows;
+  read_rows(name, rows);
+  rows.table->finish();
+  return std::move(*rows.table);
+}
+
+void Database::stream_table(std::string_view name, RowSink& sink) {
+  PassedRows rows(sink);
+  read_rows(name, rows);
 }
 
 void Database::close() {

@@ -24,12 +24,17 @@ class Database {
   void end_read();
   // Every row and column of the table, through "SELECT * FROM " and the name as it stands.
   Table read_table(std::string_view name);
+  // The same rows handed to `sink` one at a time and kept nowhere, for a table that is only
+  // tallied; cells are read and checked as read_table reads and checks them.
+  void stream_table(std::string_view name, RowSink& sink);
   // Closes now so that a failure to close reaches the caller; the destructor is only the safety net.
   void close();
 
  private:
   [[noreturn]] void fail_with(std::string_view sql);
   void execute(const char* sql);
+  template <class Rows>
+  void read_rows(std::string_view name, Rows& rows);
 
   sqlite3* db_ = nullptr;
 };

@@ -3,22 +3,41 @@
 #include "mind/database.hpp"
 #include "mind/scoring_keys.hpp"
 
+#include <array>
+#include <optional>
+
 namespace mind {
 
 namespace {
 
-std::vector<Table> read_tables(const char* path) {
+// The tables of one run: the two keys that are only tallied are tallied as they are read, the
+// others kept whole.
+struct Tables {
+  explicit Tables(const Answers& answers) noexcept : ctd(answers), qtm(answers) {}
+  const Table& operator[](TableId id) const { return *kept[id]; }
+
+  std::array<std::optional<Table>, table_count> kept;  // all but "CTD" and "QTM"
+  KeyTally ctd;
+  KeyTally qtm;
+};
+
+void read_tables(const char* path, Tables& tables) {
   Database db(path);
   db.begin_read();
-  std::vector<Table> tables;
-  tables.reserve(table_count);
-  for (const std::string_view name : table_names) tables.push_back(db.read_table(name));
+  for (std::size_t id = 0; id < table_count; ++id) {
+    if (id == CTD) {
+      db.stream_table(table_names[id], tables.ctd);
+    } else if (id == QTM) {
+      db.stream_table(table_names[id], tables.qtm);
+    } else {
+      tables.kept[id] = db.read_table(table_names[id]);
+    }
+  }
   db.end_read();
   db.close();
-  return tables;
 }
 
-Map score(const std::vector<Table>& t, const Answers& answers, std::vector<TraitLines>& lines) {
+Map score(const Tables& t, const Answers& answers, std::vector<TraitLines>& lines) {
   const Identifiers ids(t[IDs]);
   Map sections;
   sections.reserve(6);
@@ -26,8 +45,8 @@ Map score(const std::vector<Table>& t, const Answers& answers, std::vector<Trait
   sections.push_back({"vak", learning_style(t[VAK], answers)});
   sections.push_back({"Emotional_Intelligance", emotional_intelligence(t[EMQ], answers)});
   sections.push_back({"Roles", team_roles(t[TRS], answers)});
-  sections.push_back({"Traits", traits(t[QTM], ids, answers)});
-  sections.push_back({"Spaces", competences(t[CTD], t[CMF], ids, answers)});
+  sections.push_back({"Traits", traits(t.qtm, ids)});
+  sections.push_back({"Spaces", competences(t.ctd, t[CMF], ids)});
   return sections;
 }
 
@@ -36,7 +55,8 @@ Map score(const std::vector<Table>& t, const Answers& answers, std::vector<Trait
 Outcome run(const char* database_path, const Answers& answers) {
   Outcome outcome;
   try {
-    const auto tables = read_tables(database_path);
+    Tables tables(answers);
+    read_tables(database_path, tables);
     outcome.sections = score(tables, answers, outcome.lines);
   } catch (Failure& failure) {
     outcome.sections.clear();

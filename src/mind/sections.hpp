@@ -4,6 +4,7 @@
 #include "mind/answers.hpp"
 #include "mind/identifiers.hpp"
 #include "mind/table.hpp"
+#include "mind/tally.hpp"
 #include "mind/value.hpp"
 
 #include <cstddef>
@@ -23,7 +24,7 @@ Map personality_type(const Table& prs, const Answers& answers, std::vector<Trait
 Map learning_style(const Table& vak, const Answers& answers);
 Map emotional_intelligence(const Table& emq, const Answers& answers);
 Map team_roles(const Table& trs, const Answers& answers);
-List traits(const Table& qtm, const Identifiers& ids, const Answers& answers);
-List competences(const Table& ctd, const Table& cmf, const Identifiers& ids, const Answers& answers);
+List traits(const KeyTally& qtm, const Identifiers& ids);
+List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids);
 
 }  // namespace mind

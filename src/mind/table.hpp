@@ -121,4 +121,15 @@ class Table {
   Arena arena_;
 };
 
+// Takes a table row by row without keeping it: first its column names, then each row's cells,
+// which (texts included) last only until the call returns.
+class RowSink {
+ public:
+  virtual void start(std::vector<std::string> column_names) = 0;
+  virtual void take_row(const Cell* cells) = 0;
+
+ protected:
+  ~RowSink() = default;
+};
+
 }  // namespace mind

@@ -10,28 +10,56 @@ bool is_not_blank(const Cell& cell) noexcept { return !cell.is_missing() && !cel
 
 bool is_method_code(const Cell& cell) noexcept { return method_of(cell) >= 0; }
 
+namespace {
+
+// One row's share: its answer is taken before any of its cells.
+template <CellTest counts, class Row>
+void tally_row(const Row& cells, std::size_t row, const Answers& answers, const std::vector<TallyTarget>& targets,
+               std::vector<std::int64_t>& totals) {
+  const Answer& answer = answers.at(row);
+  for (const TallyTarget& target : targets) {
+    if (!target.column) fail(MissingKey{Value(target.name)});
+    const Cell cell = cells[*target.column];
+    if (!counts(cell)) continue;
+    if (!target.total) fail(MissingKey{Value(target.name)});
+    totals[*target.total] += strict_points(cell, answer, row);
+  }
+}
+
+}  // namespace
+
 template <CellTest counts>
 std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
                                 std::size_t total_count) {
   std::vector<std::int64_t> totals(total_count, 0);
-  for (std::size_t row = 0; row < table.row_count(); ++row) {
-    const Answer& answer = answers.at(row);
-    const Table::RowView cells = table.row_view(row);
-    for (const TallyTarget& target : targets) {
-      if (!target.column) fail(MissingKey{Value(target.name)});
-      const Cell cell = cells[*target.column];
-      if (!counts(cell)) continue;
-      if (!target.total) fail(MissingKey{Value(target.name)});
-      totals[*target.total] += strict_points(cell, answer, row);
-    }
-  }
+  for (std::size_t row = 0; row < table.row_count(); ++row) tally_row<counts>(table.row_view(row), row, answers, targets, totals);
   return totals;
 }
 
 template std::vector<std::int64_t> tally<is_not_blank>(const Table&, const Answers&, const std::vector<TallyTarget>&,
                                                        std::size_t);
-template std::vector<std::int64_t> tally<is_method_code>(const Table&, const Answers&, const std::vector<TallyTarget>&,
-                                                         std::size_t);
+
+void KeyTally::start(std::vector<std::string> column_names) {
+  columns_ = std::make_unique<Table>(std::move(column_names));
+  targets_ = column_targets(*columns_, names_);
+  totals_.assign(names_.size(), 0);
+}
+
+// Method codes are texts, so reading a row as stored or with its numbers as reals counts alike.
+void KeyTally::take_row(const Cell* cells) {
+  const std::size_t row = rows_++;
+  if (failure_) return;
+  try {
+    tally_row<is_method_code>(cells, row, *answers_, targets_, totals_);
+  } catch (Failure& failure) {
+    failure_.emplace(std::move(failure));
+  }
+}
+
+const std::vector<std::int64_t>& KeyTally::totals() const {
+  if (failure_) throw *failure_;
+  return totals_;
+}
 
 std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count) {
   std::vector<TallyTarget> targets;

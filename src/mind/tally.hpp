@@ -3,10 +3,12 @@
 #pragma once
 
 #include "mind/answers.hpp"
+#include "mind/failure.hpp"
 #include "mind/table.hpp"
 #include "mind/value.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -32,7 +34,7 @@ bool is_not_blank(const Cell& cell) noexcept;
 bool is_method_code(const Cell& cell) noexcept;
 
 // Totals indexed as the targets' `total`. The row's answer is taken before any of its cells.
-// Built for the two cell tests above.
+// Built for is_not_blank; KeyTally counts method codes as the rows go by.
 template <CellTest counts>
 std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
                                 std::size_t total_count);
@@ -42,6 +44,35 @@ std::vector<TallyTarget> named_targets(const Table& table, const std::string_vie
 
 // A section of fixed keys, each the name of the column it tallies, in the keys' order.
 Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count);
+
+// A scoring key whose every column but "Idx" is a trait or a skill, tallied with is_method_code
+// while it is read: its rows are never kept, and such keys hold nine tenths of a large database's
+// cells. The totals and the first failure are those of a tally over the whole table; a failure is
+// kept until the section asks for the totals, so failures still come in the order of the sections,
+// after every failure to read.
+class KeyTally final : public RowSink {
+ public:
+  explicit KeyTally(const Answers& answers) noexcept : answers_(&answers) {}
+
+  void start(std::vector<std::string> column_names) override;
+  void take_row(const Cell* cells) override;
+
+  // The key's columns, without rows.
+  const Table& columns() const noexcept { return *columns_; }
+  // The names of the totals, in the order the names first stand.
+  const std::vector<std::string_view>& names() const noexcept { return names_; }
+  // The totals, or the tally's first failure.
+  const std::vector<std::int64_t>& totals() const;
+
+ private:
+  const Answers* answers_;
+  std::unique_ptr<Table> columns_;  // held apart, so the names that targets point to never move
+  std::vector<std::string_view> names_;
+  std::vector<TallyTarget> targets_;
+  std::vector<std::int64_t> totals_;
+  std::size_t rows_ = 0;
+  std::optional<Failure> failure_;
+};
 
 // Every column of the table is a target, each distinct name but "Idx" with a total of its own,
 // in the order the names first stand. `names` receives the names of the totals.

@@ -5,10 +5,9 @@
 
 namespace mind {
 
-List traits(const Table& qtm, const Identifiers& ids, const Answers& answers) {
-  std::vector<std::string_view> names;
-  const auto targets = column_targets(qtm, names);
-  const auto totals = tally<is_method_code>(qtm, answers, targets, names.size());
+List traits(const KeyTally& qtm, const Identifiers& ids) {
+  const auto& totals = qtm.totals();
+  const auto& names = qtm.names();
   List section;
   section.reserve(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
