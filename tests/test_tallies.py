@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import sqlite3
+
 import pytest
 
 from ardo_old.mind import mind
@@ -184,3 +186,26 @@ def test_trait_row_needs_its_answer_and_answers_must_be_1_to_4(make_db):
     with pytest.raises(KeyError) as info:
         mind(Request("c", [0], str(make_db(QTM=Table(["Grit"], [["A3"]])))))
     assert info.value.args == (0,)
+
+
+# The trait and skill keys are tallied while they are read ("CTD" before "QTM"), yet a failure of
+# either surfaces only when its section is scored: after every read, traits before skills.
+FAILING_SKILLS = Table(["Skill"], [["A1"], ["A1"]])  # two rows for one answer: IndexError
+FAILING_TRAITS = Table(["Grit", "Idx"], [["A1", "A2"]])  # "Idx" holding a code: KeyError("Idx")
+
+
+@pytest.mark.parametrize(
+    "tables, error, args",
+    [
+        ({"CTD": FAILING_SKILLS}, IndexError, None),
+        ({"QTM": FAILING_TRAITS}, KeyError, ("Idx",)),
+        ({"CTD": FAILING_SKILLS, "QTM": FAILING_TRAITS}, KeyError, ("Idx",)),
+        ({"CTD": FAILING_SKILLS, "CMF": None}, sqlite3.OperationalError, ("Execution failed on sql 'SELECT * FROM CMF': no such table: CMF",)),
+        ({"CTD": FAILING_SKILLS, "EMQ": Table(["Other"], [["A1"]])}, KeyError, ("SelfAwarness",)),
+    ],
+)
+def test_key_tally_failures_wait_for_their_sections(make_db, tables, error, args):
+    with pytest.raises(error) as info:
+        mind(Request("c", [1], str(make_db(**tables))))
+    if args is not None:
+        assert info.value.args == args
