@@ -54,7 +54,7 @@ class Settings:
     rss_calls: tuple[int, int]
 
 
-FULL = Settings(SIZES, rounds=4, seconds=2.0, min_calls=8, rss_calls=(1_000, 100_000))
+FULL = Settings(SIZES, rounds=8, seconds=2.0, min_calls=8, rss_calls=(1_000, 100_000))
 QUICK = Settings(QUICK_SIZES, rounds=2, seconds=0.4, min_calls=4, rss_calls=(1_000, 10_000))
 
 
