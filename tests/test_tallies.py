@@ -209,3 +209,18 @@ def test_key_tally_failures_wait_for_their_sections(make_db, tables, error, args
         mind(Request("c", [1], str(make_db(**tables))))
     if args is not None:
         assert info.value.args == args
+
+
+def test_tables_of_many_blocks_score_like_small_ones(score):
+    """Kept and streamed tables far larger than their first blocks, long texts between the codes,
+    give the totals that their rows add up to."""
+    rows = 20_000
+    answers = [1 + q % 4 for q in range(rows)]
+    note = "a note that takes room " * 10
+    emq = Table([*EMQ_COLUMNS, "Note"], [["A1", None, "A2", "", None, f"{note}{q}"] for q in range(rows)])
+    qtm = Table(["Idx", "Grit", "Note"], [[q + 1, "A4", f"{note}{q}"] for q in range(rows)])
+    report = score(answers, EMQ=emq, QTM=qtm, VAK=Table(VAK_COLUMNS, [[None] * 5 for _ in range(rows)]))
+    per_cycle = rows // 4  # answers 1, 2, 3, 4 in turn
+    assert report["Emotional_Intelligance"]["SelfAwarness"] == per_cycle * (1 + 2 + 3 + 4)
+    assert report["Emotional_Intelligance"]["MotivatingOneself"] == per_cycle * (4 + 3 + 2 + 1)
+    assert [(t["name"], t["score"]) for t in report["Traits"]] == [("Grit", per_cycle * (4 + 1 + 1 + 4)), ("Note", 0)]
