@@ -3,7 +3,8 @@
 State k shows in every table: each one gives the report something that only k gives it, so a report
 read from a mixture of states equals the report of no single state. As a script it is the writer:
   python state_writer.py PATH rewrite SECONDS   rewrite every table, state after state, one
-                                                transaction per state, for SECONDS; prints the count
+                                                transaction per state, for SECONDS and at least
+                                                once through every state; prints the count
   python state_writer.py PATH hold SECONDS BEGIN   rewrite every table inside a transaction opened
                                                 with BEGIN (IMMEDIATE, EXCLUSIVE), print "held",
                                                 keep it open for SECONDS and roll it back
@@ -69,10 +70,12 @@ def create_database(path, journal_mode: str, tables: dict[str, Table]) -> None:
 
 
 def rewrite(connection: sqlite3.Connection, seconds: float) -> int:
+    """Commits state after state for SECONDS, and in any case until every state has been committed
+    and the cycle begun again: on a slow machine busy readers may leave the writer few chances."""
     states = itertools.cycle(STATES)
     commits = 0
     end = time.monotonic() + seconds
-    while time.monotonic() < end:
+    while time.monotonic() < end or commits <= len(STATES):
         connection.execute("BEGIN IMMEDIATE")
         write_state(connection, state_tables(next(states)))
         connection.execute("COMMIT")
