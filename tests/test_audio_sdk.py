@@ -1,0 +1,78 @@
+"""ardo_old.audio with the real `elevenlabs` SDK and the real python-dotenv, against the stand-in speech
+service of speech_service.py on 127.0.0.1. The SDK reads its base URL when it is imported, so every
+case runs in a fresh interpreter. scripts/test-audio-sdk runs this file once per SDK release of the
+`audio` extra's range, each in its own environment."""
+
+from __future__ import annotations
+
+import importlib.util
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+SERVICE = Path(__file__).parent / "speech_service.py"
+CHUNKS = ["ID3 first", "second", "third and last"]
+
+if importlib.util.find_spec("elevenlabs") is None or importlib.util.find_spec("dotenv") is None:
+    # Where they must be there, their absence is a failure, not a reason to skip.
+    if os.environ.get("ARDO_SDK_REQUIRED") == "1":
+        raise RuntimeError("the elevenlabs SDK and python-dotenv are not installed")
+    pytest.skip("needs the audio extra: scripts/test-audio-sdk runs these tests", allow_module_level=True)
+
+
+def speak_once(tmp_path: Path, service: dict, key: str | None = None, dotenv_key: str | None = None) -> dict:
+    """One sequence pulled to its end in a fresh interpreter: `key` in the environment, `dotenv_key` in
+    a .env file of the working folder; no other key of this environment gets in."""
+    environment = {name: value for name, value in os.environ.items() if not name.startswith("ELEVEN")}
+    environment["NO_PROXY"] = environment["no_proxy"] = "127.0.0.1"
+    if key is not None:
+        environment["ELEVEN_LAPS_API_KEY"] = key
+    if dotenv_key is not None:
+        (tmp_path / ".env").write_text(f"ELEVEN_LAPS_API_KEY={dotenv_key}\n")
+    settings = json.dumps({"service": {"chunks": CHUNKS, **service}, "text": "Hello there"})
+    # Run as with -c, python-dotenv looks for .env from the working folder up.
+    code = f"import sys; sys.path.insert(0, {str(SERVICE.parent)!r}); import speech_service; speech_service.main()"
+    done = subprocess.run(
+        [sys.executable, "-c", code, settings], cwd=tmp_path, env=environment, capture_output=True, text=True,
+        timeout=60,
+    )
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout)
+
+
+@pytest.mark.parametrize(
+    "key, dotenv_key", [(None, "right-key"), ("right-key", "stale-key")], ids=["from-dotenv", "environment-wins"]
+)
+def test_the_key_reaches_the_service_and_chunks_stream_one_by_one(tmp_path, key, dotenv_key):
+    # Each chunk waits until the one before is in the caller's hands: a client that read the whole
+    # body before handing out the first chunk would make the service give up.
+    outcome = speak_once(tmp_path, {"hold_back": True}, key=key, dotenv_key=dotenv_key)
+    assert outcome["asked_before"] == 0
+    assert outcome["error"] is None and not outcome["gave_up"]
+    assert outcome["chunks"] == CHUNKS
+    voices, speech = outcome["requests"]
+    assert voices["path"] == "/v1/voices"
+    assert speech["path"] == "/v1/text-to-speech/tsampleVoice00000001/stream"
+    assert speech["body"]["text"] == "Hello there" and speech["body"]["model_id"] == "eleven_multilingual_v2"
+    assert {voices["key"], speech["key"]} == {"right-key"}
+
+
+@pytest.mark.parametrize(
+    "key, service, error",
+    [
+        (None, {}, "elevenlabs.api.error.AuthorizationError"),
+        ("wrong-key", {}, "elevenlabs.api.error.APIError"),
+        ("right-key", {"refusal": "quota"}, "elevenlabs.api.error.RateLimitError"),
+        ("right-key", {"cut_after": 2}, "requests.exceptions.ChunkedEncodingError"),
+    ],
+    ids=["no-key", "wrong-key", "quota", "cut-midway"],
+)
+def test_service_failures_surface_at_the_pull_that_meets_them_and_finish_the_sequence(tmp_path, key, service, error):
+    outcome = speak_once(tmp_path, service, key=key)
+    assert outcome["asked_before"] == 0
+    assert outcome["chunks"] == CHUNKS[: service.get("cut_after", 0)]
+    assert outcome["error"] == error and outcome["finished_after"]
