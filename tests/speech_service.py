@@ -143,9 +143,22 @@ def pull_all(service: SpeechService, audio_stream: object) -> dict:
     return outcome
 
 
+def play_all(audio: object, audio_stream: object) -> dict:
+    """Plays a chunk sequence with stream(); what it returned or raised, and the children left after."""
+    from player_watch import children
+
+    outcome: dict = {"played": None, "error": None}
+    try:
+        outcome["played"] = audio.stream(audio_stream).decode("latin-1")  # type: ignore[attr-defined]
+    except Exception as error:  # noqa: BLE001 - which error it is, is the outcome
+        outcome["error"] = f"{type(error).__module__}.{type(error).__qualname__}"
+    outcome["children_left"] = len(children())
+    return outcome
+
+
 def speak_once(settings: dict) -> dict:
     """In a fresh interpreter: the service started, the SDK pointed at it by ELEVEN_BASE_URL before it
-    is imported, one sequence of settings["text"] pulled to its end."""
+    is imported, one sequence of settings["text"] pulled to its end, or played when settings["play"]."""
     import os
 
     service_settings = {**settings["service"], "chunks": [c.encode("latin-1") for c in settings["service"]["chunks"]]}
@@ -155,11 +168,14 @@ def speak_once(settings: dict) -> dict:
 
         audio_stream = ardo_old.audio.get_audio_stream(settings["text"])
         asked_before = len(service.requests)
-        outcome = pull_all(service, audio_stream)
+        if settings.get("play"):
+            outcome = play_all(ardo_old.audio, audio_stream)
+        else:
+            outcome = pull_all(service, audio_stream)
         return {**outcome, "asked_before": asked_before, "requests": service.requests, "gave_up": service.gave_up}
 
 
 def main() -> None:
     import sys
 
-    print(json.dumps(speak_once(json.loads(sys.argv[1]))))
+    print(json.dumps(speak_once(json.load(sys.stdin))))

@@ -14,6 +14,8 @@ from pathlib import Path
 
 import pytest
 
+from real_player import as_wav, in_chunks, install_mpv, samples_of, tone
+
 SERVICE = Path(__file__).parent / "speech_service.py"
 CHUNKS = ["ID3 first", "second", "third and last"]
 
@@ -24,7 +26,9 @@ if importlib.util.find_spec("elevenlabs") is None or importlib.util.find_spec("d
     pytest.skip("needs the audio extra: scripts/test-audio-sdk runs these tests", allow_module_level=True)
 
 
-def speak_once(tmp_path: Path, service: dict, key: str | None = None, dotenv_key: str | None = None) -> dict:
+def speak_once(
+    tmp_path: Path, service: dict, key: str | None = None, dotenv_key: str | None = None, play: bool = False
+) -> dict:
     """One sequence pulled to its end in a fresh interpreter: `key` in the environment, `dotenv_key` in
     a .env file of the working folder; no other key of this environment gets in."""
     environment = {name: value for name, value in os.environ.items() if not name.startswith("ELEVEN")}
@@ -33,11 +37,11 @@ def speak_once(tmp_path: Path, service: dict, key: str | None = None, dotenv_key
         environment["ELEVEN_LAPS_API_KEY"] = key
     if dotenv_key is not None:
         (tmp_path / ".env").write_text(f"ELEVEN_LAPS_API_KEY={dotenv_key}\n")
-    settings = json.dumps({"service": {"chunks": CHUNKS, **service}, "text": "Hello there"})
+    settings = json.dumps({"service": {"chunks": CHUNKS, **service}, "text": "Hello there", "play": play})
     # Run as with -c, python-dotenv looks for .env from the working folder up.
     code = f"import sys; sys.path.insert(0, {str(SERVICE.parent)!r}); import speech_service; speech_service.main()"
     done = subprocess.run(
-        [sys.executable, "-c", code, settings], cwd=tmp_path, env=environment, capture_output=True, text=True,
+        [sys.executable, "-c", code], input=settings, cwd=tmp_path, env=environment, capture_output=True, text=True,
         timeout=60,
     )
     assert done.returncode == 0, done.stderr
@@ -76,3 +80,17 @@ def test_service_failures_surface_at_the_pull_that_meets_them_and_finish_the_seq
     assert outcome["asked_before"] == 0
     assert outcome["chunks"] == CHUNKS[: service.get("cut_after", 0)]
     assert outcome["error"] == error and outcome["finished_after"]
+
+
+@pytest.mark.parametrize("cut_after", [None, 5], ids=["whole", "cut-midway"])
+def test_the_whole_road_from_service_to_player(tmp_path, monkeypatch, cut_after):
+    decoded = install_mpv(tmp_path, monkeypatch)
+    sent = tone(0.5)
+    chunks = [chunk.decode("latin-1") for chunk in in_chunks(as_wav(sent), 2048)]
+    outcome = speak_once(tmp_path, {"chunks": chunks, "cut_after": cut_after}, key="right-key", play=True)
+    assert outcome["children_left"] == 0
+    if cut_after is None:
+        assert outcome["error"] is None and outcome["played"] == "".join(chunks)
+        assert samples_of(decoded) == sent
+    else:
+        assert outcome["error"] == "requests.exceptions.ChunkedEncodingError"
