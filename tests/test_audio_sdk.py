@@ -15,6 +15,7 @@ from pathlib import Path
 import pytest
 
 from real_player import as_wav, in_chunks, install_mpv, samples_of, tone
+from speech_service import SpeechService
 
 SERVICE = Path(__file__).parent / "speech_service.py"
 CHUNKS = ["ID3 first", "second", "third and last"]
@@ -94,3 +95,48 @@ def test_the_whole_road_from_service_to_player(tmp_path, monkeypatch, cut_after)
         assert samples_of(decoded) == sent
     else:
         assert outcome["error"] == "requests.exceptions.ChunkedEncodingError"
+
+
+def speak_command(tmp_path: Path, base_url: str, *args: str, key: str | None = "right-key", text: str = "") -> tuple:
+    environment = {name: value for name, value in os.environ.items() if not name.startswith("ELEVEN")}
+    environment.update(NO_PROXY="127.0.0.1", no_proxy="127.0.0.1", ELEVEN_BASE_URL=base_url)
+    if key is not None:
+        environment["ELEVEN_LAPS_API_KEY"] = key
+    done = subprocess.run([sys.executable, "-m", "ardo_old", "speak", *args], input=text, cwd=tmp_path,
+                          env=environment, capture_output=True, text=True, timeout=60)
+    return done.returncode, done.stderr
+
+
+def test_the_speak_command_plays_and_saves_the_speech(tmp_path, monkeypatch):
+    decoded = install_mpv(tmp_path, monkeypatch)
+    sent = tone(0.5)
+    with SpeechService(in_chunks(as_wav(sent), 2048)) as service:
+        status, errors = speak_command(tmp_path, service.url, "--file", "-", "--save", "saved.wav", text="Hi")
+    assert (status, errors) == (0, "")
+    assert (tmp_path / "saved.wav").read_bytes() == as_wav(sent) and samples_of(decoded) == sent
+    assert service.requests[-1]["body"]["text"] == "Hi"
+
+
+@pytest.mark.parametrize(
+    "key, player, service_up, says",
+    [
+        (None, True, True, "no key for the speech service: put ELEVEN_LAPS_API_KEY=... in a .env file"),
+        ("wrong-key", True, True, "the speech service refused: refused: wrong key"),
+        ("right-key", False, True, "no player at C:\\Program Files\\mpv\\mpv.exe: install mpv and link it"),
+        ("right-key", True, False, "cannot reach the speech service; check the network"),
+    ],
+    ids=["no-key", "refused", "no-player", "no-network"],
+)
+def test_each_speak_failure_is_one_line_saying_what_to_do(tmp_path, monkeypatch, key, player, service_up, says):
+    if player:
+        install_mpv(tmp_path, monkeypatch)
+    else:
+        monkeypatch.setenv("PATH", os.path.dirname(sys.executable))
+    with SpeechService([b"audio"]) as service:
+        url = service.url
+        if service_up:
+            status, errors = speak_command(tmp_path, url, "Hello", key=key)
+    if not service_up:  # closed by now: nothing listens on its port
+        status, errors = speak_command(tmp_path, url, "Hello", key=key)
+    assert status == 1
+    assert errors.startswith(f"ardo_old speak: error: {says}") and errors.count("\n") == 1
