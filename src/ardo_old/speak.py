@@ -20,9 +20,9 @@ def add_speak_command(commands: Any) -> None:
         "speak",
         help="speak a text through the speech service and mpv",
         description="Speak a text through the ElevenLabs speech service and play it with mpv as it\n"
-        f"arrives. The key is {KEY}, from the environment or a .env file in this folder.\n"
-        f"mpv is started as {PLAYER}: on Linux, link it under that name in a folder\n"
-        "on PATH.",
+        f"arrives. The key is {KEY}, from the environment or a .env file in the\n"
+        f"current folder. mpv is started as {PLAYER}: on Linux, link it\n"
+        "under that name in a folder on PATH.",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     text = command.add_mutually_exclusive_group(required=True)
