@@ -76,6 +76,9 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--db", metavar="PATH", type=Path,
                          help="SQLite assessment database (default: the bundled sample database)")
     command.set_defaults(run=run_check)
+    from ardo_old.speak import add_speak_command  # here, since speak reports through this module
+
+    add_speak_command(commands)
     return parser
 
 
