@@ -24,10 +24,12 @@ def chromium() -> str:
 def run(page: Path, *options: str) -> str:
     # Root needs --no-sandbox; a profile of its own keeps parallel runs apart.
     profile = page.parent / f".chromium-{page.stem}"
+    # The sanitized suite preloads its runtimes into the interpreter; the browser must not get them.
+    environment = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
     result = subprocess.run(
         [chromium(), "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
          f"--user-data-dir={profile}", *options, page.resolve().as_uri()],
-        capture_output=True, text=True, timeout=120)
+        capture_output=True, text=True, timeout=120, env=environment)
     assert result.returncode == 0, result.stderr
     return result.stdout
 

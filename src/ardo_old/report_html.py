@@ -134,7 +134,7 @@ def personality_view(section: Mapping[str, Any]) -> dict:
     pairs = []
     for left, right in POLE_PAIRS:
         shares = section.get(left), section.get(right)
-        total = sum(share for share in shares if is_number(share))
+        total = sum((share for share in shares if is_number(share)), 0.0)
         poles = [{"letter": letter, "name": POLE_NAMES[letter], "share": pole_share(share)}
                  for letter, share in zip((left, right), shares)]
         pairs.append({"poles": poles, "left": 100 * fraction(shares[0], total)})
