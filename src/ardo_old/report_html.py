@@ -41,7 +41,7 @@ def render_report(report: Mapping[str, Any]) -> str:
         learning=learning_view(report.get("vak") or {}),
         emotions=bars(report.get("Emotional_Intelligance") or {}, EMOTION_NAMES),
         roles=sorted(bars(report.get("Roles") or {}, ROLE_NAMES), key=_ranking),
-        traits=[trait_view(trait) for trait in report.get("Traits") or []],
+        traits=[scored_view(trait, "id", "name") for trait in report.get("Traits") or []],
         spaces=[space_view(space) for space in report.get("Spaces") or []],
     )
 
@@ -51,8 +51,8 @@ def render_index(entries: Iterable[tuple[Any, str | None, Mapping[str, Any] | Ba
     """The index page of a cohort: one row per (client id, file name of its page, its report or
     the error that kept it from one); a row without a page names the error instead of linking."""
     rows = [index_row(client_id, page, result) for client_id, page, result in entries]
-    return _template("index.html.j2").render(rows=rows, failed=sum(row["error"] is not None
-                                                                  for row in rows))
+    failed = sum(row["error"] is not None for row in rows)
+    return _template("index.html.j2").render(rows=rows, failed=failed)
 
 
 def write_pages(results: Iterable[tuple[Any, Mapping[str, Any] | BaseException | str]],
@@ -161,9 +161,10 @@ def learning_view(section: Mapping[str, Any]) -> dict:
     return {"type": dominant, "bars": rows}
 
 
-def trait_view(trait: Mapping[str, Any]) -> dict:
-    return {"id": text(trait.get("id")), "name": text(trait.get("name")),
-            "score": figure(trait.get("score")), "level": text(trait.get("level"))}
+def scored_view(entry: Mapping[str, Any], id_key: str, name_key: str) -> dict:
+    """A trait or a skill: its name and identifier, its score and level."""
+    return {"id": text(entry.get(id_key)), "name": text(entry.get(name_key)),
+            "score": figure(entry.get("score")), "level": text(entry.get("level"))}
 
 
 def banded(percentage: Any, bands: list[tuple[str, int]]) -> dict:
@@ -185,8 +186,7 @@ def space_view(space: Mapping[str, Any]) -> dict:
 def aspect_view(aspect: Mapping[str, Any]) -> dict:
     return {"id": text(aspect.get("aspect_id")), "name": text(aspect.get("aspect_name")),
             "level": text(aspect.get("level")), **banded(aspect.get("percentage"), ASPECT_BANDS),
-            "skills": [{"id": text(skill.get("skill_id")), "name": text(skill.get("skill_name")),
-                        "score": figure(skill.get("score")), "level": text(skill.get("level"))}
+            "skills": [scored_view(skill, "skill_id", "skill_name")
                        for skill in aspect.get("skills") or []]}
 
 
