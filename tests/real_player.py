@@ -24,7 +24,7 @@ def require(program: str) -> str:
     """The program's path; in CI its absence fails the test, elsewhere it skips it, saying why."""
     path = shutil.which(program)
     if path is None:
-        message = f"{program} is not installed (scripts/install-audio-tools installs it)"
+        message = f"{program} is not installed (scripts/install-test-tools installs it)"
         if os.environ.get("CI") == "true":
             pytest.fail(message)
         pytest.skip(message)

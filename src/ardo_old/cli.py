@@ -62,6 +62,9 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--client-id", metavar="ID",
                        help="identifier copied into the report as text (default: "
                             f"{SAMPLE_CLIENT_ID!r} for the sample answers, otherwise null)")
+    command.add_argument("--html", metavar="FILE", type=Path,
+                         help="also write the report as one self-contained HTML page to FILE "
+                              "(needs the 'html' extra)")
     command.set_defaults(run=run_score)
     command = commands.add_parser(
         "check",
@@ -154,7 +157,20 @@ def run_score(args: argparse.Namespace) -> int:
             report, diagnostics = score(database, answers, client_id)
     sys.stderr.write(diagnostics)
     print(json.dumps(jsonable(report), indent=2, allow_nan=False))
+    if args.html is not None:
+        write_html(args.html, report)
     return 0
+
+
+def write_html(path: Path, report: dict) -> None:
+    try:
+        from ardo_old.report_html import render_report
+
+        path.write_text(render_report(report), encoding="utf-8")
+    except ModuleNotFoundError as missing:
+        raise CommandError(str(missing)) from None
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
 
 
 def check(database: Path) -> list[Problem]:
