@@ -66,7 +66,7 @@ class TitleCheck {
 
 }  // namespace
 
-void check_identifiers(const Tables& tables, const std::vector<Titled>& entries, Problems& problems) {
+void check_identifiers(const LoadedTables& tables, const std::vector<Titled>& entries, Problems& problems) {
   const Table* ids = tables[mind::IDs];
   if (ids == nullptr || !usable_columns(*ids, problems)) return;
   TitleCheck titles(*ids, problems);

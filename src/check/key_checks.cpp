@@ -93,7 +93,7 @@ void check_column_tally(TableId id, const Table& key, Problems& problems) {
 
 }  // namespace
 
-void check_scoring_keys(const Tables& tables, Problems& problems) {
+void check_scoring_keys(const LoadedTables& tables, Problems& problems) {
   if (const Table* prs = tables[mind::PRS]) check_personality_key(*prs, problems);
   if (const Table* vak = tables[mind::VAK]) check_learning_style_key(*vak, problems);
   if (const Table* emq = tables[mind::EMQ]) {
@@ -104,7 +104,7 @@ void check_scoring_keys(const Tables& tables, Problems& problems) {
   if (const Table* qtm = tables[mind::QTM]) check_column_tally(mind::QTM, *qtm, problems);
 }
 
-void check_answer_counts(const Tables& tables, Problems& problems) {
+void check_answer_counts(const LoadedTables& tables, Problems& problems) {
   const Table* vak = tables[mind::VAK];
   if (vak == nullptr) return;
   std::size_t least = 0;

@@ -1,8 +1,8 @@
 // ardo_old._check: the check of an assessment database, as the command line of the package calls it.
-#include "check/check.hpp"
+#include "bridge/failures.hpp"
+#include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
-#include "host/sqlite_errors.hpp"
 #include "mind/failure.hpp"
 
 #include <string>
@@ -34,10 +34,16 @@ Ref as_tuple(const check::Problem& problem) {
   return require(PyTuple_Pack(5, severity.get(), table.get(), row.get(), column.get(), message.get()));
 }
 
+// The check scores no answers, so a failure that names one is a fault of the check itself.
+class NoAnswers final : public bridge::AnswerErrors {
+ public:
+  void set(const mind::MissingAnswer&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
+  void set(const mind::AnswerFailed&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
+};
+
 [[noreturn]] void raise_failure(const mind::Failure& failure) {
-  host::raise_read_failure(failure.reason());
-  PyErr_SetString(PyExc_RuntimeError, failure.what());
-  throw PythonError{};
+  bridge::ReportConverter converter;
+  bridge::raise_failure(failure.reason(), converter, NoAnswers());
 }
 
 PyObject* check_database(PyObject*, PyObject* path) {
