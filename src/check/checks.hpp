@@ -39,7 +39,17 @@ std::vector<Titled> check_competences(const LoadedTables& tables, Problems& prob
 // The titles in "IDs" of every trait and of `entries`.
 void check_identifiers(const LoadedTables& tables, const std::vector<Titled>& entries, Problems& problems);
 
-// How many answers a client may give: every tallied key needs an answer per row, and "VAK" a row per answer.
+// How many answers a client may give: every tallied key needs an answer per row, and "VAK" a row per
+// answer. `longest` names the key with the most rows; no count works when `least` exceeds `most`.
+struct AnswerRange {
+  std::size_t least;
+  std::size_t most;
+  std::string_view longest;
+};
+
+// None when "VAK" or one of the tallied keys could not be read.
+std::optional<AnswerRange> answer_range(const LoadedTables& tables);
+
 void check_answer_counts(const LoadedTables& tables, Problems& problems);
 
 }  // namespace check

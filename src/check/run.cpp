@@ -89,4 +89,9 @@ Problems check_database(const char* path) {
   return problems;
 }
 
+std::optional<AnswerRange> database_answer_range(const char* path) {
+  Problems unread;
+  return answer_range(load(path, unread));
+}
+
 }  // namespace check
