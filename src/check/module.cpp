@@ -5,11 +5,11 @@
 #include "host/errors.hpp"
 #include "mind/failure.hpp"
 
+#include <optional>
 #include <string>
 
 namespace {
 
-using host::PythonError;
 using host::Ref;
 using host::require;
 
