@@ -46,8 +46,10 @@ const host::FunctionDef get_audio_stream_definition = {
     "Speak the text `llm` through the ElevenLabs text-to-speech service, as a lazy sequence of audio chunks.\n\n"
     "Returns at once without contacting the service: it is asked, with the voice \"tsample\" and the model\n"
     "\"eleven_multilingual_v2\", when the first chunk is pulled, so a missing or refused key\n"
-    "(ELEVEN_LAPS_API_KEY) surfaces there. The sequence is a generator: it hands on the service's chunks\n"
-    "one for one and supports send (ignored), throw and close. Pass it to `stream` to play it."};
+    "(ELEVEN_LAPS_API_KEY) surfaces there. The sequence is an iterator with a generator's methods, registered\n"
+    "as a collections.abc.Generator (not a generator function's object, which inspect.isgenerator tells): it\n"
+    "hands on the service's chunks one for one and supports send (ignored), throw and close. Pass it to\n"
+    "`stream` to play it."};
 const host::FunctionDef stream_definition = {
     "stream", stream, stream_parameters, stream_annotations,
     "Play the chunks of `audio_stream` through mpv as they arrive; return all the bytes played.\n\n"
@@ -132,6 +134,7 @@ void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
 

@@ -1,20 +1,18 @@
 // Where scoring meets the host: the argument check, the answers taken under the global lock,
 // the run without it, then the diagnostic lines, the host's own errors and the report.
+#include "bridge/failures.hpp"
+#include "bridge/report.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
-#include "host/report.hpp"
-#include "host/sqlite_errors.hpp"
 #include "mind/diagnostics.hpp"
 #include "mind/run.hpp"
 
 #include <array>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
-#include <variant>
 
 namespace {
 
@@ -25,7 +23,7 @@ using host::require_status;
 
 // Per interpreter: the report converter keeps host strings, which belong to one interpreter.
 struct State {
-  host::ReportConverter* converter;
+  bridge::ReportConverter* converter;
 };
 
 State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
@@ -123,7 +121,7 @@ void append_repr(std::string& out, PyObject* object) {
   out.append(text, static_cast<std::size_t>(size));
 }
 
-void append_set_line(std::string& out, const std::vector<mind::Value>& members, host::ReportConverter& converter) {
+void append_set_line(std::string& out, const std::vector<mind::Value>& members, bridge::ReportConverter& converter) {
   if (mind::append_integer_set(out, members)) return;
   Ref set = require(PySet_New(nullptr));
   for (const auto& member : members) require_status(PySet_Add(set.get(), converter.to_python(member).get()));
@@ -156,7 +154,7 @@ void append_answers_line(std::string& out, const std::vector<std::size_t>& kept,
 
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
-void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s, host::ReportConverter& converter) {
+void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s, bridge::ReportConverter& converter) {
   std::string lines;
   Ref failure;
   try {
@@ -199,19 +197,17 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   host::raise_with(PyExc_KeyError, s.objects[failed.position].get());
 }
 
-[[noreturn]] void raise_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
-                                host::ReportConverter& converter) {
-  const auto& reason = failure.reason();
-  if (const auto* key = std::get_if<mind::MissingKey>(&reason)) host::raise_with(PyExc_KeyError, converter.to_python(key->key).get());
-  if (const auto* missing = std::get_if<mind::MissingAnswer>(&reason)) raise_missing_answer(user_responses, missing->position);
-  if (const auto* failed = std::get_if<mind::AnswerFailed>(&reason)) raise_answer_failure(*failed, s);
-  if (const auto* shape = std::get_if<mind::BadShape>(&reason)) {
-    PyErr_SetString(PyExc_ValueError, shape->message.c_str());
-    throw PythonError{};
-  }
-  host::raise_read_failure(reason);
-  throw std::logic_error("a scoring failure without a host error");
-}
+// The answers' errors as this call took them.
+class SnapshotErrors final : public bridge::AnswerErrors {
+ public:
+  SnapshotErrors(const Snapshot& s, PyObject* user_responses) noexcept : s_(s), user_responses_(user_responses) {}
+  void set(const mind::MissingAnswer& missing) const override { raise_missing_answer(user_responses_, missing.position); }
+  void set(const mind::AnswerFailed& failed) const override { raise_answer_failure(failed, s_); }
+
+ private:
+  const Snapshot& s_;
+  PyObject* user_responses_;
+};
 
 PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
@@ -227,9 +223,9 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
       host::ReleasedLock unlocked;
       outcome = mind::run(path.c_str(), snapshot.answers);
     }
-    host::ReportConverter& converter = *state_of(module)->converter;
+    bridge::ReportConverter& converter = *state_of(module)->converter;
     write_diagnostics(outcome.lines, snapshot, converter);
-    if (outcome.failure) raise_failure(*outcome.failure, snapshot, user_responses.get(), converter);
+    if (outcome.failure) bridge::raise_failure(outcome.failure->reason(), converter, SnapshotErrors(snapshot, user_responses.get()));
 
     Ref report = require(PyDict_New());
     require_status(PyDict_SetItemString(report.get(), "client_id", client_id.get()));
@@ -250,7 +246,7 @@ PyMethodDef methods[] = {
 };
 
 int exec_module(PyObject* module) {
-  return host::boundary_status([&] { state_of(module)->converter = new host::ReportConverter(); });
+  return host::boundary_status([&] { state_of(module)->converter = new bridge::ReportConverter(); });
 }
 
 // The state starts zeroed, so a module whose execution failed frees nothing.
