@@ -1,0 +1,26 @@
+// The host's signal handlers, run from work that released the global lock.
+#pragma once
+
+#include "host/ref.hpp"
+
+namespace host {
+
+// Made under the lock on the thread that will release it. Only the main thread receives signals,
+// so elsewhere `handlers_raised` answers false without taking the lock.
+class SignalHandlers {
+ public:
+  SignalHandlers();
+
+  // Called without the lock: takes it back for a moment and runs the pending handlers. True when
+  // one raised; its exception is kept for `restore_raised`.
+  bool handlers_raised() noexcept;
+  // Under the lock again: sets the kept exception as the current host error and throws PythonError.
+  [[noreturn]] void restore_raised();
+
+ private:
+  PyThreadState* thread_;
+  bool main_thread_;
+  Ref raised_;
+};
+
+}  // namespace host
