@@ -46,8 +46,8 @@ std::string why_unreadable(const mind::Failure& failure) {
   return failure.what();
 }
 
-Tables load(const char* path, Problems& problems) {
-  mind::Database db(path);
+Tables load(const char* path, Problems& problems, mind::StopCheck* stop) {
+  mind::Database db(path, stop);
   db.begin_read();
   const Table schema = db.read_table("sqlite_master");
   Tables tables;
@@ -71,9 +71,9 @@ Tables load(const char* path, Problems& problems) {
 
 }  // namespace
 
-Problems check_database(const char* path) {
+Problems check_database(const char* path, mind::StopCheck* stop) {
   Problems problems;
-  const Tables tables = load(path, problems);
+  const Tables tables = load(path, problems, stop);
   check_scoring_keys(tables, problems);
   const auto entries = check_competences(tables, problems);
   check_identifiers(tables, entries, problems);

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "check/problems.hpp"
+#include "mind/stop.hpp"
 
 namespace check {
 
 // Reads the eight tables with the scoring core's loader, in one read transaction, and lists what
 // scoring would trip on. Throws mind::Failure only when the database cannot be opened or its
 // schema read. Like scoring, it creates an empty database where `path` names no file.
-Problems check_database(const char* path);
+// `stop`, when given, can end the reading as it ends a scoring run, with mind::Stopped.
+Problems check_database(const char* path, mind::StopCheck* stop = nullptr);
 
 }  // namespace check

@@ -2,6 +2,7 @@
 #include "check/check.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
+#include "host/signals.hpp"
 #include "host/sqlite_errors.hpp"
 #include "mind/failure.hpp"
 
@@ -45,14 +46,20 @@ PyObject* check_database(PyObject*, PyObject* path) {
     const std::string database = host::file_path(path);
     check::Problems problems;
     std::optional<mind::Failure> failure;
+    bool stopped = false;
+    host::SignalHandlers signals;
+    mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
     {
       host::ReleasedLock unlocked;
       try {
-        problems = check::check_database(database.c_str());
+        problems = check::check_database(database.c_str(), &stop);
       } catch (mind::Failure& caught) {
         failure.emplace(std::move(caught));
+      } catch (const mind::Stopped&) {
+        stopped = true;
       }
     }
+    if (stopped) signals.restore_raised();
     if (failure) raise_failure(*failure);
     Ref found = require(PyList_New(0));
     for (const check::Problem& problem : problems.found()) {

@@ -14,6 +14,8 @@ class SignalHandlers {
   // Called without the lock: takes it back for a moment and runs the pending handlers. True when
   // one raised; its exception is kept for `restore_raised`.
   bool handlers_raised() noexcept;
+  // The same as a plain function of a context pointer, for code that knows nothing of the host.
+  static bool raised_in(void* handlers) noexcept { return static_cast<SignalHandlers*>(handlers)->handlers_raised(); }
   // Under the lock again: sets the kept exception as the current host error and throws PythonError.
   [[noreturn]] void restore_raised();
 

@@ -249,8 +249,6 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   throw std::logic_error("a scoring failure without a host error");
 }
 
-bool ask_signal_handlers(void* signals) { return static_cast<host::SignalHandlers*>(signals)->handlers_raised(); }
-
 PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
@@ -263,7 +261,7 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
 
     mind::Outcome outcome;
     host::SignalHandlers signals;
-    mind::StopCheck stop(ask_signal_handlers, &signals);
+    mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
     {
       host::ReleasedLock unlocked;
       outcome = mind::run(path.c_str(), snapshot.answers, &stop);
