@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace mind {
 
@@ -157,7 +158,13 @@ Database::Database(const char* path, StopCheck* stop) : stop_(stop) {
   }
   sqlite3_busy_handler(db_, wait_for_lock, stop);
   if (stop != nullptr) sqlite3_progress_handler(db_, steps_between_polls, poll_stop, stop);
-  harden();
+  try {
+    harden();
+  } catch (...) {
+    // No destructor runs for a constructor that throws.
+    sqlite3_close_v2(std::exchange(db_, nullptr));
+    throw;
+  }
 }
 
 // What SQLite advises for database files of unknown origin, where it changes no result on a
