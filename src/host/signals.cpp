@@ -17,12 +17,15 @@ bool on_main_thread() {
 
 }  // namespace
 
-SignalHandlers::SignalHandlers() : thread_(PyThreadState_Get()), main_thread_(on_main_thread()) {}
-
 bool SignalHandlers::handlers_raised() noexcept {
-  if (!main_thread_ || raised_) return static_cast<bool>(raised_);
+  if (kind_ == Thread::Other || raised_) return static_cast<bool>(raised_);
   PyEval_RestoreThread(thread_);
-  if (PyErr_CheckSignals() != 0) raised_ = Ref::consuming(PyErr_GetRaisedException());
+  try {
+    if (kind_ == Thread::Unknown) kind_ = on_main_thread() ? Thread::Main : Thread::Other;
+    if (kind_ == Thread::Main) require_status(PyErr_CheckSignals());
+  } catch (const PythonError&) {
+    raised_ = Ref::consuming(PyErr_GetRaisedException());
+  }
   thread_ = PyEval_SaveThread();
   return static_cast<bool>(raised_);
 }

@@ -3,13 +3,16 @@
 
 #include "host/ref.hpp"
 
+#include <cstdint>
+
 namespace host {
 
-// Made under the lock on the thread that will release it. Only the main thread receives signals,
-// so elsewhere `handlers_raised` answers false without taking the lock.
+// Made under the lock on the thread that will release it. Only the main thread receives signals:
+// the first `handlers_raised` learns whether this is it, and elsewhere the later ones answer false
+// without taking the lock.
 class SignalHandlers {
  public:
-  SignalHandlers();
+  SignalHandlers() noexcept : thread_(PyThreadState_Get()) {}
 
   // Called without the lock: takes it back for a moment and runs the pending handlers. True when
   // one raised; its exception is kept for `restore_raised`.
@@ -20,8 +23,10 @@ class SignalHandlers {
   [[noreturn]] void restore_raised();
 
  private:
+  enum class Thread : std::uint8_t { Unknown, Main, Other };
+
   PyThreadState* thread_;
-  bool main_thread_;
+  Thread kind_ = Thread::Unknown;
   Ref raised_;
 };
 

@@ -175,8 +175,7 @@ void Database::harden() {
   sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, longest_value);
-  execute("PRAGMA mmap_size=0");
-  execute("PRAGMA cell_size_check=ON");
+  execute("PRAGMA mmap_size=0; PRAGMA cell_size_check=ON");
 }
 
 Database::~Database() {
