@@ -93,3 +93,32 @@ def test_answer_references_are_not_leaked(make_db, capsys):
         with pytest.raises(KeyError):
             mind(Request("c", [bad], str(path)))
     assert sys.getrefcount(bad) == before_bad
+
+
+class Reentrant:
+    """An answer whose comparison scores again with itself as the answer, counting its calls."""
+
+    calls = 0
+
+    def __init__(self, path, swallow):
+        self.path, self.swallow = path, swallow
+
+    def __eq__(self, other):
+        Reentrant.calls += 1
+        try:
+            mind(Request("inner", [self], self.path))
+        except RecursionError:
+            if not self.swallow:
+                raise
+        return False
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize("swallow, calls", [(False, 1), (True, 4)], ids=["raises", "swallows the refusal"])
+def test_a_comparison_that_scores_again_is_refused_and_not_repeated(make_db, swallow, calls):
+    Reentrant.calls = 0
+    path = str(make_db(EMQ=emq_one_row()))
+    with pytest.raises(RecursionError if not swallow else KeyError):
+        mind(Request("c", [Reentrant(path, swallow)], path))
+    assert Reentrant.calls == calls

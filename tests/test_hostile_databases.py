@@ -13,7 +13,9 @@ from pathlib import Path
 
 import pytest
 
-from assessment_db import EMQ_COLUMNS, PRS_COLUMNS, TRS_COLUMNS, VAK_COLUMNS, Table, write_database
+from ardo_old.mind import mind
+from assessment_db import EMQ_COLUMNS, PRS_COLUMNS, TRS_COLUMNS, VAK_COLUMNS, Request, Table, write_database
+from interrupted import call_interrupted
 from isolated import score_in_child
 
 MiB = 1024 * 1024
@@ -261,3 +263,68 @@ def test_file_without_permission(open_folder, file_mode, folder_mode, journal, o
         path.parent.chmod(stat.S_IRWXU)
     assert_settled([result])
     assert result["outcome"] == outcome, result
+
+
+ENDLESS = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)"
+
+
+@pytest.mark.parametrize(
+    "table, select",
+    [
+        ("IDs", f"{ENDLESS} SELECT 'T' || x AS Title, x AS Geo_Id FROM c"),
+        ("PRS", f"{ENDLESS} SELECT DISTINCT randomblob(1000) AS Q FROM c"),
+        ("CTD", f"{ENDLESS} SELECT x AS Idx FROM c"),
+        ("QTM", f"{ENDLESS} SELECT x AS Idx, 'A1' AS T1 FROM c"),
+    ],
+    ids=["kept, growing", "spilling distinct", "streamed", "streamed, counted"],
+)
+def test_endless_view_ends_at_ctrl_c(rich_db, table, select):
+    connection = sqlite3.connect(rich_db)
+    views(connection, {table: select})
+    connection.close()
+    result = call_interrupted(rich_db, ANSWERS, sigint_after=0.5)
+    assert (result["outcome"], result["left_open"]) == ("KeyboardInterrupt", 0), result
+    assert result["ms_after_sigint"] < 200, result
+
+
+@pytest.mark.parametrize(
+    "select, outcome, message",
+    [
+        ("SELECT zeroblob(999999999) AS Title, 1 AS Geo_Id", "DataError", "string or blob too big"),
+        (f"{ENDLESS} SELECT zeroblob(250000000) AS Title, x AS Geo_Id FROM c", "MemoryError", ""),
+    ],
+    ids=["one value of a gigabyte", "gigabytes of values"],
+)
+def test_values_needing_gigabytes_are_refused(rich_db, select, outcome, message):
+    connection = sqlite3.connect(rich_db)
+    views(connection, {"IDs": select})
+    connection.close()
+    result = call_interrupted(rich_db, ANSWERS, sigint_after=None)
+    assert (result["outcome"], result["left_open"]) == (outcome, 0), result
+    assert result["message"].endswith(message)
+
+
+def test_keyboard_interrupt_from_an_answer_wins_over_a_missing_database(tmp_path):
+    result = call_interrupted(tmp_path / "missing" / "assessment.db", "interrupting", sigint_after=None)
+    assert result["outcome"] == "KeyboardInterrupt", result
+
+
+def errors_of_the_host(path: Path) -> tuple:
+    try:
+        sqlite3.connect(path).execute("SELECT * FROM IDs").fetchall()
+    except sqlite3.Error as error:
+        return type(error), error.sqlite_errorcode, error.sqlite_errorname
+
+
+@pytest.mark.parametrize("content", [None, b"", b"not a database" * 400], ids=["cannot open", "no table", "not a database"])
+def test_database_errors_are_named_as_the_host_names_them(tmp_path, content):
+    path = tmp_path / ("assessment.db" if content is not None else "missing/assessment.db")
+    if content is not None:
+        path.write_bytes(content)
+    expected = errors_of_the_host(path)
+    path.unlink(missing_ok=True)
+    if content:
+        path.write_bytes(content)
+    with pytest.raises(sqlite3.Error) as ours:
+        mind(Request(1, ANSWERS, path))
+    assert (type(ours.value), ours.value.sqlite_errorcode, ours.value.sqlite_errorname) == expected

@@ -3,6 +3,7 @@
 #include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
+#include "host/signals.hpp"
 #include "mind/failure.hpp"
 
 #include <optional>
@@ -46,20 +47,27 @@ class NoAnswers final : public bridge::AnswerErrors {
   bridge::raise_failure(failure.reason(), converter, NoAnswers());
 }
 
-// Reads the database at `path` without the global lock, as `read` does.
+// Reads the database at `path` without the global lock, as `read` does; the host's signal handlers
+// can stop it, and what they raise propagates.
 template <class Read>
 auto read_unlocked(PyObject* path, Read read) {
   const std::string database = host::file_path(path);
-  decltype(read(database.c_str())) result;
+  decltype(read(database.c_str(), nullptr)) result;
   std::optional<mind::Failure> failure;
+  bool stopped = false;
+  host::SignalHandlers signals;
+  mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
   {
     host::ReleasedLock unlocked;
     try {
-      result = read(database.c_str());
+      result = read(database.c_str(), &stop);
     } catch (mind::Failure& caught) {
       failure.emplace(std::move(caught));
+    } catch (const mind::Stopped&) {
+      stopped = true;
     }
   }
+  if (stopped) signals.restore_raised();
   if (failure) raise_failure(*failure);
   return result;
 }

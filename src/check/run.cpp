@@ -53,8 +53,8 @@ std::string why_unreadable(const mind::Failure& failure) {
                     failure.reason());
 }
 
-LoadedTables load(const char* path, Problems& problems) {
-  mind::Database db(path);
+LoadedTables load(const char* path, Problems& problems, mind::StopCheck* stop) {
+  mind::Database db(path, stop);
   db.begin_read();
   const Table schema = db.read_table("sqlite_master");
   LoadedTables tables;
@@ -78,9 +78,9 @@ LoadedTables load(const char* path, Problems& problems) {
 
 }  // namespace
 
-Problems check_database(const char* path) {
+Problems check_database(const char* path, mind::StopCheck* stop) {
   Problems problems;
-  const LoadedTables tables = load(path, problems);
+  const LoadedTables tables = load(path, problems, stop);
   check_scoring_keys(tables, problems);
   const auto entries = check_competences(tables, problems);
   check_identifiers(tables, entries, problems);
@@ -89,9 +89,9 @@ Problems check_database(const char* path) {
   return problems;
 }
 
-std::optional<AnswerRange> database_answer_range(const char* path) {
+std::optional<AnswerRange> database_answer_range(const char* path, mind::StopCheck* stop) {
   Problems unread;
-  return answer_range(load(path, unread));
+  return answer_range(load(path, unread, stop));
 }
 
 }  // namespace check

@@ -1,6 +1,7 @@
 #include "host/sqlite_errors.hpp"
 
 #include "host/names.hpp"
+#include "host/sqlite_error_names.hpp"
 #include "host/ref.hpp"
 
 #include <sqlite3.h>
@@ -59,6 +60,7 @@ Ref sqlite_exception_class(const char* name) { return import_from("sqlite3", nam
   Ref error = require(PyObject_CallFunctionObjArgs(type.get(), text.get(), nullptr));
   Ref code = require(PyLong_FromLong(extended_code));
   require_status(PyObject_SetAttrString(error.get(), "sqlite_errorcode", code.get()));
+  require_status(PyObject_SetAttrString(error.get(), "sqlite_errorname", sqlite_error_name(extended_code).get()));
   PyErr_SetObject(type.get(), error.get());
   throw PythonError{};
 }

@@ -4,7 +4,8 @@
 namespace host {
 
 // Raises what the host's sqlite3 raises for a failed SQLite call: the exception class it maps the
-// result code to, SQLite's own message, the extended code as sqlite_errorcode.
+// result code to, SQLite's own message, the extended code as
+// sqlite_errorcode and its name as sqlite_errorname.
 [[noreturn]] void raise_sqlite_error(int extended_code, const char* message);
 
 // Raises the host's sqlite3 error, in its wording, for a text cell that is not UTF-8.

@@ -5,15 +5,26 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace mind {
 
 namespace {
 
 constexpr int lock_wait_ms = 5000;
+// SQLite's steps between two looks at the stop check, which reads the clock and seldom more.
+constexpr int steps_between_polls = 1000;
+// The largest text or blob one value may hold: a valid key of 50,000 questions holds nothing
+// longer than a few hundred bytes, and a 100 MB text cell is promised to work.
+constexpr int longest_value = 256 * 1024 * 1024;
+// What the tables kept whole may take together, texts included: a valid database of 50,000
+// questions keeps about 20 MB of them.
+constexpr std::size_t kept_tables_limit = std::size_t{1} << 30;
 
 struct FinalizeStatement {
   void operator()(sqlite3_stmt* s) const noexcept { sqlite3_finalize(s); }
@@ -69,18 +80,36 @@ Cell read_cell(Rows& rows, sqlite3_stmt* st, int i) {
   }
 }
 
-// Rows kept whole in a table, texts copied into its arena.
+// Rows kept whole in a table, texts copied into its arena, all counted against what the
+// connection's tables may take together.
 class KeptRows {
  public:
-  void start(std::vector<std::string> column_names) { table.emplace(std::move(column_names)); }
-  void begin_row() { slots_ = table->add_row(); }
+  explicit KeptRows(std::size_t& kept_bytes) noexcept : kept_bytes_(kept_bytes) {}
+  void start(std::vector<std::string> column_names) {
+    row_bytes_ = column_names.size() * sizeof(Cell);
+    table.emplace(std::move(column_names));
+  }
+  void begin_row() {
+    count(row_bytes_);
+    slots_ = table->add_row();
+  }
   void set(std::size_t column, Cell cell) noexcept { slots_.set(column, cell); }
   void end_row() noexcept {}
-  std::string_view keep(const char* data, std::size_t size) { return table->arena().keep(data, size); }
+  std::string_view keep(const char* data, std::size_t size) {
+    count(size);
+    return table->arena().keep(data, size);
+  }
 
   std::optional<Table> table;
 
  private:
+  void count(std::size_t bytes) {
+    kept_bytes_ += bytes;
+    if (kept_bytes_ > kept_tables_limit) fail(DatabaseFailed{SQLITE_NOMEM, "the tables kept take more than 1 GiB"});
+  }
+
+  std::size_t& kept_bytes_;
+  std::size_t row_bytes_ = 0;
   Table::RowSlots slots_{nullptr, nullptr};
 };
 
@@ -103,9 +132,22 @@ class PassedRows {
   std::vector<Cell> row_;
 };
 
+int poll_stop(void* stop) { return static_cast<StopCheck*>(stop)->poll() ? 1 : 0; }
+
+// SQLite's own schedule of sleeps for a busy file, with a look at the stop check before each.
+int wait_for_lock(void* stop, int attempt) {
+  static constexpr int delays[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+  constexpr int last = static_cast<int>(std::size(delays)) - 1;
+  int waited = 0;
+  for (int i = 0; i < attempt; ++i) waited += delays[std::min(i, last)];
+  if (waited >= lock_wait_ms || (stop != nullptr && static_cast<StopCheck*>(stop)->poll())) return 0;
+  sqlite3_sleep(std::min(delays[std::min(attempt, last)], lock_wait_ms - waited));
+  return 1;
+}
+
 }  // namespace
 
-Database::Database(const char* path) {
+Database::Database(const char* path, StopCheck* stop) : stop_(stop) {
   const int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (db_ == nullptr) throw std::bad_alloc();
   if (rc != SQLITE_OK) {
@@ -114,7 +156,26 @@ Database::Database(const char* path) {
     db_ = nullptr;
     fail(std::move(failure));
   }
-  sqlite3_busy_timeout(db_, lock_wait_ms);
+  sqlite3_busy_handler(db_, wait_for_lock, stop);
+  if (stop != nullptr) sqlite3_progress_handler(db_, steps_between_polls, poll_stop, stop);
+  try {
+    harden();
+  } catch (...) {
+    // No destructor runs for a constructor that throws.
+    sqlite3_close_v2(std::exchange(db_, nullptr));
+    throw;
+  }
+}
+
+// What SQLite advises for database files of unknown origin, where it changes no result on a
+// valid file: no writes to the schema or shadow tables, no function with side effects called
+// from a view or trigger, no file mapped into memory, every cell checked against its page, and
+// no value longer than any valid key needs.
+void Database::harden() {
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, longest_value);
+  execute("PRAGMA mmap_size=0; PRAGMA cell_size_check=ON");
 }
 
 Database::~Database() {
@@ -122,6 +183,7 @@ Database::~Database() {
 }
 
 void Database::fail_with(std::string_view sql) {
+  if (stop_ != nullptr && stop_->stopped()) throw Stopped{};
   std::string message = "Execution failed on sql '";
   message.append(sql).append("': ").append(sqlite3_errmsg(db_));
   fail(DatabaseFailed{sqlite3_extended_errcode(db_), std::move(message)});
@@ -155,7 +217,7 @@ void Database::read_rows(std::string_view name, Rows& rows) {
 }
 
 Table Database::read_table(std::string_view name) {
-  KeptRows rows;
+  KeptRows rows(kept_bytes_);
   read_rows(name, rows);
   rows.table->finish();
   return std::move(*rows.table);

@@ -6,6 +6,7 @@
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
+#include "host/signals.hpp"
 #include "mind/diagnostics.hpp"
 #include "mind/run.hpp"
 
@@ -43,6 +44,36 @@ struct Snapshot {
 
 Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
 
+// An ordinary error of the answers is kept for the step that needs it. Anything else
+// (KeyboardInterrupt, SystemExit, what a signal handler raises) ends the call at once.
+Ref take_kept() {
+  Ref error = take_raised();
+  if (!PyErr_GivenExceptionMatches(error.get(), PyExc_Exception)) {
+    PyErr_SetRaisedException(error.release());
+    throw PythonError{};
+  }
+  return error;
+}
+
+// A call from the host code that one call runs (an answer's __eq__, __hash__ or __repr__, an
+// attribute of the request) into mind again on the same thread is refused: each such call would
+// compare every answer again, and the work would grow as a power of the depth.
+thread_local bool call_running = false;
+
+class OneCallPerThread {
+ public:
+  OneCallPerThread() {
+    if (call_running) {
+      PyErr_SetString(PyExc_RecursionError, "mind() called again while a call on this thread is still running");
+      throw PythonError{};
+    }
+    call_running = true;
+  }
+  OneCallPerThread(const OneCallPerThread&) = delete;
+  OneCallPerThread& operator=(const OneCallPerThread&) = delete;
+  ~OneCallPerThread() { call_running = false; }
+};
+
 // Exact ints, bools and floats are judged here without a host call; the host would judge them alike.
 bool judge_number(PyObject* item, mind::Answer& answer) {
   double value = 0;
@@ -65,25 +96,28 @@ bool judge_number(PyObject* item, mind::Answer& answer) {
   return true;
 }
 
-// Anything else is compared by the host with 1 to 4 and looked up in the answer map once.
+// Anything else is compared by the host with 1 to 4 and looked up in the answer map once. Once a
+// comparison raised, the answer is not compared again: every later step that needs it fails
+// with that one error.
 void judge_object(PyObject* item, std::size_t position, PyObject* entries, const std::array<Ref, 4>& numbers, Snapshot& s,
                   mind::Answer& answer) {
   for (int k = 1; k <= 4; ++k) {
     const int equal = PyObject_RichCompareBool(item, numbers[static_cast<std::size_t>(k - 1)].get(), Py_EQ);
     const auto bit = static_cast<std::uint8_t>(1u << (k - 1));
     if (equal < 0) {
-      answer.raised |= bit;
-      s.errors.push_back({position, static_cast<mind::AnswerStep>(static_cast<int>(mind::AnswerStep::Equal1) + k - 1), take_raised()});
-    } else if (equal) {
-      answer.equal |= bit;
+      answer.raised = static_cast<std::uint8_t>(0xfu & ~(bit - 1u));
+      answer.entry = mind::Answer::LookupRaised;
+      s.errors.push_back({position, static_cast<mind::AnswerStep>(static_cast<int>(mind::AnswerStep::Equal1) + k - 1), take_kept()});
+      return;
     }
+    if (equal) answer.equal |= bit;
   }
   PyObject* found = PyDict_GetItemWithError(entries, item);  // borrowed
   if (found != nullptr) {
     answer.entry = static_cast<std::int8_t>(PyLong_AsLong(found));
   } else if (PyErr_Occurred()) {
     answer.entry = mind::Answer::LookupRaised;
-    s.errors.push_back({position, mind::AnswerStep::Lookup, take_raised()});
+    s.errors.push_back({position, mind::AnswerStep::Lookup, take_kept()});
   }
 }
 
@@ -105,7 +139,7 @@ Snapshot take_snapshot(PyObject* user_responses) {
     s.objects.push_back(std::move(item));
   }
   if (PyErr_Occurred()) {
-    s.errors.push_back({0, mind::AnswerStep::Iterate, take_raised()});
+    s.errors.push_back({0, mind::AnswerStep::Iterate, take_kept()});
     s.answers = mind::Answers::unreadable();
   } else {
     s.answers = mind::Answers(std::move(answers));
@@ -186,9 +220,11 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   throw PythonError{};
 }
 
+// An answer keeps at most one error of its own; the iteration keeps its own beside it.
 [[noreturn]] void raise_answer_failure(const mind::AnswerFailed& failed, const Snapshot& s) {
+  const bool iterating = failed.step == mind::AnswerStep::Iterate;
   for (const KeptError& kept : s.errors) {
-    if (kept.position == failed.position && kept.step == failed.step) {
+    if (kept.position == failed.position && (kept.step == mind::AnswerStep::Iterate) == iterating) {
       PyErr_SetRaisedException(Ref(kept.error).release());
       throw PythonError{};
     }
@@ -212,6 +248,7 @@ class SnapshotErrors final : public bridge::AnswerErrors {
 PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
+    const OneCallPerThread one_call;
     Ref client_id = host::attribute(response, "client_id");
     Ref user_responses = host::attribute(response, "user_responses");
     Ref database = host::attribute(response, "sqlite_database");
@@ -219,10 +256,13 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
     const Snapshot snapshot = take_snapshot(user_responses.get());
 
     mind::Outcome outcome;
+    host::SignalHandlers signals;
+    mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
     {
       host::ReleasedLock unlocked;
-      outcome = mind::run(path.c_str(), snapshot.answers);
+      outcome = mind::run(path.c_str(), snapshot.answers, &stop);
     }
+    if (outcome.stopped) signals.restore_raised();
     bridge::ReportConverter& converter = *state_of(module)->converter;
     write_diagnostics(outcome.lines, snapshot, converter);
     if (outcome.failure) bridge::raise_failure(outcome.failure->reason(), converter, SnapshotErrors(snapshot, user_responses.get()));
