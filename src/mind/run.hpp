@@ -3,9 +3,12 @@
 
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
+#include "mind/scoring_keys.hpp"
 #include "mind/sections.hpp"
+#include "mind/table.hpp"
 #include "mind/value.hpp"
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -20,5 +23,20 @@ struct Outcome {
 // Runs without the host: the answers were taken beforehand and the outcome is turned into host
 // objects afterwards. Reads the database once, in one read transaction, and closes it on every path.
 Outcome run(const char* database_path, const Answers& answers);
+
+// The eight tables read once for many clients: "CTD" and "QTM", which one client's run tallies as
+// they are read, are kept whole here and tallied again for each client.
+class KeptTables {
+ public:
+  // Reads as run() reads; a failure to read is the Failure every client's run would meet.
+  explicit KeptTables(const char* database_path);
+
+  // What run() gives for these answers on the database the tables were read from. Safe to call
+  // from several threads at once.
+  Outcome run(const Answers& answers) const;
+
+ private:
+  std::array<std::optional<Table>, table_count> tables_;
+};
 
 }  // namespace mind
