@@ -1,0 +1,107 @@
+"""score_cohort and iter_cohort give, client by client, exactly what mind gives: the same report
+(key order and value types included) or an exception of the same type and arguments; a failure
+every client meets is raised once."""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import json
+import tempfile
+from importlib import resources
+from pathlib import Path
+from typing import Any
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from ardo_old.cohort import iter_cohort, score_cohort
+from ardo_old.mind import mind
+from assessment_db import Request
+from test_generated_inputs import CONTAINER_NAMES, CONTAINERS, CLIENT_IDS, EXAMPLES, answer_items, cases, safe_repr, write
+
+
+def shape(value: Any) -> Any:
+    """The value with every type and key order in view; equal NaNs compare equal."""
+    if isinstance(value, BaseException):
+        return ("raised", type(value), [safe_repr(a) for a in value.args])
+    if isinstance(value, dict):
+        return [(key, shape(item)) for key, item in value.items()]
+    if isinstance(value, list):
+        return [shape(item) for item in value]
+    return (type(value), repr(value))
+
+
+def mind_result(request: Request) -> Any:
+    try:
+        with contextlib.redirect_stdout(io.StringIO()):
+            return mind(request)
+    except Exception as error:
+        return error
+
+
+@st.composite
+def cohorts(draw):
+    case = draw(cases())
+    same_count = st.lists(st.sampled_from([1, 2, 3, 4]), min_size=len(case.answers), max_size=len(case.answers))
+    clients = [(case.answers, case.container, case.client_id)]
+    clients += draw(st.lists(st.tuples(st.one_of(same_count, answer_items), CONTAINER_NAMES, CLIENT_IDS), max_size=5))
+    return case.tables, clients, draw(st.sampled_from([1, 3]))
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.large_base_example])
+@given(cohort=cohorts())
+def test_each_client_gets_what_mind_gives(cohort):
+    tables, clients, threads = cohort
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / "generated.db"
+        write(path, tables)
+        # Containers afresh for each side: a generator is used up by one reading.
+        def requests():
+            return [Request(client_id, CONTAINERS[container](answers), str(path)) for answers, container, client_id in clients]
+
+        expected = [shape(mind_result(r)) for r in requests()]
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            try:
+                got = [shape(result) for result in score_cohort(path, requests(), threads=threads)]
+            except Exception as error:  # a failure to read: every client met it, alike
+                got = [shape(error)] * len(clients)
+        assert out.getvalue() == ""
+        assert got == expected
+
+
+@pytest.fixture(scope="module")
+def sample() -> tuple[Path, list]:
+    with resources.as_file(resources.files("ardo_old") / "data" / "sample.db") as path:
+        answers = json.loads((resources.files("ardo_old") / "data" / "sample_answers.json").read_text())
+        yield path, answers
+
+
+@pytest.mark.parametrize("threads", [1, 2, 5])
+def test_a_cohort_past_one_batch_streams_in_order(sample, threads):
+    path, answers = sample
+    # Rotated answers score differently; every seventh client has too few, every eleventh no answers attribute.
+    def client(i: int) -> Any:
+        if i % 11 == 0:
+            return object()
+        rotated = answers[i % 82:] + answers[:i % 82]
+        return Request(f"c{i}", rotated[: 10 if i % 7 == 0 else 82], str(path))
+
+    got = iter_cohort(path, (client(i) for i in range(2100)), threads=threads)
+    for i, result in enumerate(got):
+        if i % 11 == 0:
+            assert isinstance(result, AttributeError)
+        elif i % 97 == 0 or i % 7 == 0:
+            assert shape(result) == shape(mind_result(client(i)))
+    assert i == 2099
+
+
+@pytest.mark.parametrize("database, error", [("missing.db", FileNotFoundError), (1.5, TypeError)])
+def test_a_database_that_cannot_be_read_fails_the_call(tmp_path, database, error):
+    target = tmp_path / database if isinstance(database, str) else database
+    with pytest.raises(error):
+        score_cohort(target, [Request("c", [1], None)])
+    assert list(tmp_path.iterdir()) == []
