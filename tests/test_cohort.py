@@ -7,6 +7,8 @@ from __future__ import annotations
 import contextlib
 import io
 import json
+import subprocess
+import sys
 import tempfile
 from importlib import resources
 from pathlib import Path
@@ -105,3 +107,20 @@ def test_a_database_that_cannot_be_read_fails_the_call(tmp_path, database, error
     with pytest.raises(error):
         score_cohort(target, [Request("c", [1], None)])
     assert list(tmp_path.iterdir()) == []
+
+
+def test_the_command_gives_a_line_for_every_line_in_order(sample, tmp_path):
+    _, answers = sample
+    good = [{"client_id": f"c{i}", "answers": answers[i:] + answers[:i]} for i in range(3)]
+    lines = [json.dumps(good[0]), "not json", json.dumps({"client_id": 7}), json.dumps(good[1]), "",
+             json.dumps({"client_id": "short", "answers": [1, 2]}), json.dumps(good[2])]
+    (tmp_path / "in.jsonl").write_text("\n".join(lines) + "\n")
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "in.jsonl", "--out", "out.jsonl",
+                          "--jobs", "2"], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stdout, run.stderr) == (1, "", "")
+    written = [json.loads(line) for line in (tmp_path / "out.jsonl").read_text().splitlines()]
+    with resources.as_file(resources.files("ardo_old") / "data" / "sample.db") as path:
+        expected = [mind_result(Request(c["client_id"], c["answers"], str(path))) for c in good]
+    assert [written[i] for i in (0, 3, 6)] == expected
+    errors = [(w["client_id"], w["line"], w["error"]["type"]) for w in (written[i] for i in (1, 2, 4, 5))]
+    assert errors == [(None, 2, "ValueError"), (7, 3, "ValueError"), (None, 5, "ValueError"), ("short", 6, "IndexError")]
