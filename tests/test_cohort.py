@@ -124,3 +124,20 @@ def test_the_command_gives_a_line_for_every_line_in_order(sample, tmp_path):
     assert [written[i] for i in (0, 3, 6)] == expected
     errors = [(w["client_id"], w["line"], w["error"]["type"]) for w in (written[i] for i in (1, 2, 4, 5))]
     assert errors == [(None, 2, "ValueError"), (7, 3, "ValueError"), (None, 5, "ValueError"), ("short", 6, "IndexError")]
+
+
+def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path):
+    distributed = pytest.importorskip("dask.distributed", reason="the dask extra is not installed")
+    from ardo_old.cohort_dask import score_on_dask
+
+    path, answers = sample
+    lines = [json.dumps({"client_id": i, "answers": answers[i:] + answers[:i][: 82 - i % 5]}) for i in range(300)]
+    lines[17], lines[250] = "{", "\udcff"
+    (tmp_path / "in.jsonl").write_bytes("\n".join(lines).encode("utf-8", "surrogateescape") + b"\n")
+    local = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "in.jsonl", "--db", str(path)],
+                           cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client, open(tmp_path / "out.jsonl", "w") as out:
+        status = score_on_dask(client, path, tmp_path / "in.jsonl", out, blocksize=8000)
+    assert (status, (tmp_path / "out.jsonl").read_text()) == (1, local.stdout)
+    assert local.returncode == 1 and local.stdout.count("\n") == 300

@@ -56,13 +56,14 @@ def parse_client(text: bytes) -> SimpleNamespace:
     return client
 
 
-def score_lines(database: Path, lines: Iterable[bytes], jobs: int | None = None) -> Iterator[Scored]:
-    """Every line's result, in order, as soon as scoring gives it. Lines that are no client take
-    their place in the order without reaching the scorer."""
+def score_lines(database: Path | str, lines: Iterable[bytes], jobs: int | None = None, *,
+                first_line: int = 1) -> Iterator[Scored]:
+    """Every line's result, in order, as soon as scoring gives it, lines counted from `first_line`.
+    Lines that are no client take their place in the order without reaching the scorer."""
     pending: deque[Scored | SimpleNamespace] = deque()  # lines read, in order, whose result is still to go
 
     def clients() -> Iterator[SimpleNamespace]:
-        for number, text in enumerate(lines, 1):
+        for number, text in enumerate(lines, first_line):
             try:
                 client = parse_client(text)
             except ValueError as error:
