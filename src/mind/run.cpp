@@ -34,19 +34,13 @@ void read_tables(const char* path, TableSlots& kept, Tallies tallies) {
   db.close();
 }
 
-// Hands a kept table to a tally as its read would have: the names, then row after row.
-void replay(const Table& table, RowSink& sink) {
+// Hands a kept table to a tally as its read would have: the names, then the rows.
+void replay(const Table& table, KeyTally& tally) {
   std::vector<std::string> names;
   names.reserve(table.columns().size());
   for (const Column& column : table.columns()) names.push_back(column.name);
-  const std::size_t width = names.size();
-  sink.start(std::move(names));
-  std::vector<Cell> row(width);
-  for (std::size_t r = 0; r < table.row_count(); ++r) {
-    const auto view = table.row_view(r);
-    for (std::size_t c = 0; c < width; ++c) row[c] = view[c];
-    sink.take_row(row.data());
-  }
+  tally.start(std::move(names));
+  tally.take_rows(table);
 }
 
 Map score(const TableSlots& t, const KeyTally& ctd, const KeyTally& qtm, const Answers& answers, std::vector<TraitLines>& lines) {
