@@ -28,6 +28,7 @@ from collections.abc import Iterator
 from pathlib import Path
 
 import generate
+from rss_worker import resident_kib
 
 ROOT = Path(__file__).resolve().parent.parent
 WORK = ROOT / "build" / "bench"
@@ -86,14 +87,6 @@ def measure(name: str, path: Path, answers: list[int], size: int, mind_per_clien
     two, _ = timed(lambda: score_cohort(path, cohort, threads=2))
     unpickled, _ = timed(lambda: [pickle.loads(p) for p in pickles])
     return {"database": name, "clients": size, "one": one, "two": two, "mind": mind_per_client * size, "pickle": unpickled}
-
-
-def resident_kib() -> int:
-    with open("/proc/self/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    raise RuntimeError("no VmRSS in /proc/self/status")
 
 
 def rss_worker(path: str, answer_count: str) -> None:
