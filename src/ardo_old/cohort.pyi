@@ -4,7 +4,7 @@ from typing import Protocol
 
 from ardo_old.mind_types import Report
 
-class Client(Protocol):
+class _Client(Protocol):
     @property
     def client_id(self) -> object: ...
     @property
@@ -12,13 +12,13 @@ class Client(Protocol):
 
 def score_cohort(
     database: str | bytes | os.PathLike[str] | os.PathLike[bytes],
-    clients: Iterable[Client],
+    clients: Iterable[_Client],
     *,
     threads: int | None = None,
 ) -> list[Report | BaseException]: ...
 def iter_cohort(
     database: str | bytes | os.PathLike[str] | os.PathLike[bytes],
-    clients: Iterable[Client],
+    clients: Iterable[_Client],
     *,
     threads: int | None = None,
 ) -> Iterator[Report | BaseException]: ...
