@@ -1,5 +1,6 @@
 from __future__ import annotations
 
+import importlib.util
 import os
 from pathlib import Path
 from typing import Callable
@@ -7,6 +8,11 @@ from typing import Callable
 import pytest
 
 from assessment_db import VAK_COLUMNS, Request, Table, empty_tables, write_database
+
+# The real-SDK tests run in environments of their own (scripts/test-audio-sdk). In CI the other runs
+# leave them out rather than skip them, since a skip there would read as a missing component.
+if os.environ.get("CI") == "true" and importlib.util.find_spec("elevenlabs") is None:
+    collect_ignore = ["test_audio_sdk.py"]
 
 
 @pytest.fixture

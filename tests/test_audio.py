@@ -39,7 +39,7 @@ try:
     import ardo_old.audio as audio
     outcome = [name for name in vars(audio) if not name.startswith("__")]
 except BaseException as error:
-    outcome = [type(error).__name__, str(error)]
+    outcome = [type(error).__name__, str(error), *getattr(error, "__notes__", [])]
 print(json.dumps({{"outcome": outcome, "events": events}}))
 """
 
@@ -81,6 +81,8 @@ def test_a_failing_load_step_fails_the_import_and_stops_there(setup, env, error,
     ran = run_fresh(IMPORT.format(setup=setup), env)
     assert ": ".join(ran["outcome"]).startswith(error)
     assert ran["events"] == events
+    noted = ran["outcome"][2:] == ["ardo_old.audio needs the audio extra: pip install 'ardo_old[audio]'"]
+    assert noted == (error == "ModuleNotFoundError")
 
 
 def test_service_is_asked_at_the_first_pull_and_chunks_pass_one_for_one(speak):

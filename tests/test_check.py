@@ -12,7 +12,7 @@ from typing import Callable
 
 import pytest
 
-from ardo_old._check import check_database
+from ardo_old._check import answer_range, check_database
 from ardo_old.mind import mind
 from assessment_db import EMQ_COLUMNS, PRS_COLUMNS, TRS_COLUMNS, VAK_COLUMNS, Request, Table, write_database
 
@@ -144,7 +144,7 @@ PROBLEMS = [
     case(add_row("IDs", ["S1", 2999]),
          ("warning", "IDs", 9, "Title", 'the title of space "S1" is here again, after row 2'), "title twice"),
     case(drop_column("IDs", "Geo_Id"),
-         ("warning", "IDs", None, "Geo_Id", "every trait, space, aspect and skill would carry None"),
+         ("warning", "IDs", None, "Geo_Id", "every trait, space, aspect and skill would carry null"),
          "identifiers without their column"),
     case(add_row("CTD", [3, None, None, None]),
          ("error", None, None, None,
@@ -167,9 +167,17 @@ def test_each_kind_of_problem_is_found_where_it_stands(tmp_path, capsys, change,
 
 def test_answer_range_spans_the_longest_tallied_key_to_the_learning_style_key(tmp_path):
     vak = Table(VAK_COLUMNS, [[None] * 5 for _ in range(5)])
-    [note] = check_database(build(tmp_path, replace("VAK", vak)))
+    path = build(tmp_path, replace("VAK", vak))
+    [note] = check_database(path)
     assert note == ("note", None, None, None,
                     "a client may give 2 to 5 answers (fewer leave a row of EMQ unanswered; more have no row in VAK)")
+    assert answer_range(path) == (2, 5)
+
+
+@pytest.mark.parametrize("change", [add_row("CTD", [3, None, None, None]), replace("VAK", None), replace("QTM", None)],
+                         ids=["no count works", "no VAK", "no tallied key"])
+def test_answer_range_is_none_where_the_check_gives_no_range(tmp_path, change):
+    assert answer_range(build(tmp_path, change)) is None
 
 
 def run_check(*args: str, cwd: Path) -> subprocess.CompletedProcess:

@@ -41,12 +41,18 @@ def default_run(tmp_path_factory) -> subprocess.CompletedProcess:
     return score(cwd=tmp_path_factory.mktemp("default"))
 
 
-def test_default_run_prints_the_whole_sample_report_and_diagnostics_on_stderr(default_run):
+def test_default_run_prints_the_whole_sample_report_alone(default_run):
     report = report_of(default_run)
     assert list(report) == REPORT_KEYS
     assert report["client_id"] == "sample"
     assert report["Traits"] and report["Spaces"]
-    assert len(default_run.stderr.splitlines()) == 8
+    assert default_run.stderr == ""
+
+
+def test_diagnostic_lines_go_to_stderr_when_asked_for(default_run, tmp_path):
+    result = score("--diagnostics", cwd=tmp_path)
+    assert result.stdout == default_run.stdout
+    assert len(result.stderr.splitlines()) == 8
 
 
 @pytest.mark.parametrize("source", ["file", "stdin"])
@@ -90,9 +96,16 @@ BAD_INPUTS = [
     pytest.param(lambda tmp, make_db: (["--db", str(make_db(QTM=None))], None),
                  "no such table: QTM", id="database without a table"),
     pytest.param(lambda tmp, _: (["--answers", "-"], "[1, 2, 3]"),
-                 "more questions than the 3 answers", id="too few answers"),
+                 "IndexError: list index out of range; the database takes exactly 82 answers, not 3",
+                 id="too few answers"),
+    pytest.param(lambda tmp, _: (["--answers", "-"], json.dumps([2] * 82 + [1])),
+                 "KeyError: 82; the database takes exactly 82 answers, not 83", id="too many answers"),
+    pytest.param(lambda tmp, _: (["--answers", "-"], json.dumps([1, 2.0, True, 0, 4, "3"] + [1] * 76)),
+                 "KeyError: '3'; the answers at positions 4, 6 (counted from 1) are outside 1 to 4",
+                 id="answers out of range"),
     pytest.param(lambda tmp, _: (["--answers", "-"], answers_of_sample_length(7)),
-                 "KeyError: 7", id="answer out of range"),
+                 "KeyError: 7; the answers at positions 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 and 72 more (counted from 1) "
+                 "are outside 1 to 4", id="every answer out of range"),
 ]
 
 
@@ -109,10 +122,11 @@ def test_bad_input_fails_with_one_line_and_status_1(tmp_path, make_db, bad_input
     assert not (tmp_path / "absent.db").exists()
 
 
-def test_usage_error_exits_2(tmp_path):
+def test_usage_error_exits_2_with_the_command_usage(tmp_path):
     result = score("--no-such-option", cwd=tmp_path)
     assert result.returncode == 2
-    assert "Traceback" not in result.stderr
+    assert result.stderr.startswith("usage: ardo_old score ")
+    assert result.stderr.endswith("ardo_old score: error: unrecognized arguments: --no-such-option\n")
 
 
 @pytest.mark.parametrize("geo_id, written", [

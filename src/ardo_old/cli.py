@@ -18,11 +18,12 @@ from types import SimpleNamespace
 from typing import Any, Sequence
 
 from ardo_old import cohort_cli
-from ardo_old._check import check_database
+from ardo_old._check import answer_range, check_database
 from ardo_old.mind import mind
 
 PROG = "ardo_old"
 SAMPLE_CLIENT_ID = "sample"
+ANSWER_VALUES = (1, 2, 3, 4)  # compared as the scorer compares them: 2.0 and True are answers too
 
 # (severity, table, row counted from 1, column, message), as the check lists each problem.
 Problem = tuple[str, str | None, int | None, str | None, str]
@@ -42,16 +43,27 @@ def _data_file(name: str):
     return resources.files("ardo_old").joinpath("data", name)
 
 
+class _CommandParser(argparse.ArgumentParser):
+    """The parser of one command: an argument it does not know is a usage error with the command's
+    own usage, where argparse would leave it to the program's."""
+
+    def parse_known_args(self, args=None, namespace=None):
+        namespace, extras = super().parse_known_args(args, namespace)
+        if extras:
+            self.error(f"unrecognized arguments: {' '.join(extras)}")
+        return namespace, extras
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog=PROG, description="Psychometric assessment scoring.")
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND",
+                                     parser_class=_CommandParser)
     command = commands.add_parser(
         "score",
         help="score one client's answers and print the report as JSON",
         description="Score one client's answers against an assessment database and print the\n"
         "report as JSON on standard output. With no options, the bundled sample client\n"
-        "is scored against the bundled sample database. The scorer's diagnostic lines\n"
-        "go to standard error.",
+        "is scored against the bundled sample database.",
         epilog=JSON_FORMS,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
@@ -63,6 +75,11 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--client-id", metavar="ID",
                        help="identifier copied into the report as text (default: "
                             f"{SAMPLE_CLIENT_ID!r} for the sample answers, otherwise null)")
+    command.add_argument("--diagnostics", action="store_true",
+                       help="also write the scorer's eight diagnostic lines to standard error")
+    command.add_argument("--html", metavar="FILE", type=Path,
+                         help="also write the report as one self-contained HTML page to FILE "
+                              "(needs the 'html' extra)")
     cohort_cli.add_arguments(command)
     command.set_defaults(run=run_score)
     command = commands.add_parser(
@@ -78,6 +95,9 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--db", metavar="PATH", type=Path,
                          help="SQLite assessment database (default: the bundled sample database)")
     command.set_defaults(run=run_check)
+    from ardo_old.speak import add_speak_command  # here, since speak reports through this module
+
+    add_speak_command(commands)
     return parser
 
 
@@ -120,12 +140,35 @@ def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
         with contextlib.redirect_stdout(diagnostics):
             report = mind(request)
     except Exception as error:  # every scoring failure becomes one line, never a traceback
-        hint = ""
-        if isinstance(error, IndexError):  # the scorer indexes answers only, by question position
-            hint = f" (the database has more questions than the {len(answers)} answers)"
-        reason = f"{type(error).__name__}: {error}{hint}"
+        reason = "; ".join([f"{type(error).__name__}: {error}", *answer_problems(database, answers)])
         raise CommandError(f"scoring {database} failed: {reason}") from None
     return report, diagnostics.getvalue()
+
+
+def answer_problems(database: Path, answers: list) -> list[str]:
+    """What is wrong with the answers themselves, the usual reason for a failure that the scorer
+    names only by a bare key or index: answers outside 1 to 4, and a count the database does not take."""
+    problems = []
+    outside = [position for position, answer in enumerate(answers, 1) if answer not in ANSWER_VALUES]
+    if outside:
+        problems.append(f"{_at_positions(outside)} outside 1 to 4")
+    try:
+        takes = answer_range(database)
+    except (sqlite3.Error, ValueError):  # the scorer's own error already says why
+        takes = None
+    if takes is not None and not takes[0] <= len(answers) <= takes[1]:
+        least, most = takes
+        count = f"exactly {most}" if least == most else f"{least} to {most}"
+        problems.append(f"the database takes {count} answers, not {len(answers)}")
+    return problems
+
+
+def _at_positions(positions: list[int], shown: int = 10) -> str:
+    if len(positions) == 1:
+        return f"the answer at position {positions[0]} (counted from 1) is"
+    listed = ", ".join(map(str, positions[:shown]))
+    more = f" and {len(positions) - shown} more" if len(positions) > shown else ""
+    return f"the answers at positions {listed}{more} (counted from 1) are"
 
 
 def jsonable(value: Any) -> Any:
@@ -153,9 +196,23 @@ def run_score(args: argparse.Namespace) -> int:
     else:
         with resources.as_file(_data_file("sample.db")) as database:
             report, diagnostics = score(database, answers, client_id)
-    sys.stderr.write(diagnostics)
+    if args.diagnostics:
+        sys.stderr.write(diagnostics)
     print(json.dumps(jsonable(report), indent=2, allow_nan=False))
+    if args.html is not None:
+        write_html(args.html, report)
     return 0
+
+
+def write_html(path: Path, report: dict) -> None:
+    try:
+        from ardo_old.report_html import render_report
+
+        path.write_text(render_report(report), encoding="utf-8")
+    except ModuleNotFoundError as missing:
+        raise CommandError(str(missing)) from None
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
 
 
 def check(database: Path) -> list[Problem]:

@@ -11,8 +11,11 @@
 
 namespace {
 
+using host::PythonError;
 using host::Ref;
 using host::require;
+
+constexpr const char* INSTALL_NOTE = "ardo_old.audio needs the audio extra: pip install 'ardo_old[audio]'";
 
 struct State {
   PyObject* function_type;
@@ -43,8 +46,10 @@ const host::FunctionDef get_audio_stream_definition = {
     "Speak the text `llm` through the ElevenLabs text-to-speech service, as a lazy sequence of audio chunks.\n\n"
     "Returns at once without contacting the service: it is asked, with the voice \"tsample\" and the model\n"
     "\"eleven_multilingual_v2\", when the first chunk is pulled, so a missing or refused key\n"
-    "(ELEVEN_LAPS_API_KEY) surfaces there. The sequence is a generator: it hands on the service's chunks\n"
-    "one for one and supports send (ignored), throw and close. Pass it to `stream` to play it."};
+    "(ELEVEN_LAPS_API_KEY) surfaces there. The sequence is an iterator with a generator's methods, registered\n"
+    "as a collections.abc.Generator (not a generator function's object, which inspect.isgenerator tells): it\n"
+    "hands on the service's chunks one for one and supports send (ignored), throw and close. Pass it to\n"
+    "`stream` to play it."};
 const host::FunctionDef stream_definition = {
     "stream", stream, stream_parameters, stream_annotations,
     "Play the chunks of `audio_stream` through mpv as they arrive; return all the bytes played.\n\n"
@@ -61,14 +66,37 @@ void hand_over_api_key(PyObject* sdk, PyObject* os) {
   if (key.get() != Py_None) host::call_method(sdk, "set_api_key", key.get());
 }
 
+// A missing SDK or python-dotenv stays the host's own ModuleNotFoundError, so that a caller catching it
+// sees nothing new; the note on it tells whoever reads the traceback what to install.
+void note_the_audio_extra() {
+  if (!PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) return;
+  PyObject* error = PyErr_GetRaisedException();
+  Ref noted = Ref::consuming(PyObject_CallMethod(error, "add_note", "s", INSTALL_NOTE));
+  if (!noted) {
+    Py_DECREF(error);
+    throw PythonError{};
+  }
+  PyErr_SetRaisedException(error);
+}
+
+template <typename Import>
+Ref import_of_the_extra(Import import) {
+  try {
+    return import();
+  } catch (const PythonError&) {
+    note_the_audio_extra();
+    throw;
+  }
+}
+
 void load(PyObject* module) {
   host::bind(module, "Iterator", host::import_from("typing", "Iterator"));
   host::bind(module, "subprocess", host::import_module("subprocess"));
-  Ref sdk = host::import_module("elevenlabs");
+  Ref sdk = import_of_the_extra([] { return host::import_module("elevenlabs"); });
   host::bind(module, "elevenlabs", sdk);
   Ref os = host::import_module("os");
   host::bind(module, "os", os);
-  Ref load_dotenv = host::import_from("dotenv", "load_dotenv");
+  Ref load_dotenv = import_of_the_extra([] { return host::import_from("dotenv", "load_dotenv"); });
   host::bind(module, "load_dotenv", load_dotenv);
   require(PyObject_CallNoArgs(load_dotenv.get()));
   hand_over_api_key(sdk.get(), os.get());
@@ -106,6 +134,7 @@ void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
 

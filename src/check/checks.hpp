@@ -12,7 +12,7 @@
 namespace check {
 
 // The eight tables by their place in the load order; one that could not be read is absent.
-class Tables {
+class LoadedTables {
  public:
   void keep(mind::TableId id, mind::Table table) { tables_[id].emplace(std::move(table)); }
   const mind::Table* operator[](mind::TableId id) const noexcept { return tables_[id] ? &*tables_[id] : nullptr; }
@@ -22,7 +22,7 @@ class Tables {
 };
 
 // The columns that scoring reads by name, and the cells of the scoring keys.
-void check_scoring_keys(const Tables& tables, Problems& problems);
+void check_scoring_keys(const LoadedTables& tables, Problems& problems);
 
 // A trait, space, aspect or skill that gets an entry in the report, and with it an identifier from
 // "IDs". The title points into its table.
@@ -34,12 +34,22 @@ struct Titled {
 
 // The competence hierarchy of "CMF": its shape, each space's number of aspects, and its skills against
 // the columns of "CTD". Returns the spaces, aspects and skills that get entries, each once.
-std::vector<Titled> check_competences(const Tables& tables, Problems& problems);
+std::vector<Titled> check_competences(const LoadedTables& tables, Problems& problems);
 
 // The titles in "IDs" of every trait and of `entries`.
-void check_identifiers(const Tables& tables, const std::vector<Titled>& entries, Problems& problems);
+void check_identifiers(const LoadedTables& tables, const std::vector<Titled>& entries, Problems& problems);
 
-// How many answers a client may give: every tallied key needs an answer per row, and "VAK" a row per answer.
-void check_answer_counts(const Tables& tables, Problems& problems);
+// How many answers a client may give: every tallied key needs an answer per row, and "VAK" a row per
+// answer. `longest` names the key with the most rows; no count works when `least` exceeds `most`.
+struct AnswerRange {
+  std::size_t least;
+  std::size_t most;
+  std::string_view longest;
+};
+
+// None when "VAK" or one of the tallied keys could not be read.
+std::optional<AnswerRange> answer_range(const LoadedTables& tables);
+
+void check_answer_counts(const LoadedTables& tables, Problems& problems);
 
 }  // namespace check

@@ -116,7 +116,7 @@ std::vector<Titled> entries_of(const Table& cmf, const std::vector<mind::SpaceNo
 
 }  // namespace
 
-std::vector<Titled> check_competences(const Tables& tables, Problems& problems) {
+std::vector<Titled> check_competences(const LoadedTables& tables, Problems& problems) {
   const Table* cmf = tables[mind::CMF];
   if (cmf == nullptr) return {};
   const auto spaces = read_hierarchy(*cmf, problems);

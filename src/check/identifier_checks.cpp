@@ -18,7 +18,7 @@ bool usable_columns(const Table& ids, Problems& problems) {
   for (const std::string_view column : {mind::title_column, mind::identifier_column}) {
     if (ids.find(column)) continue;
     problems.warning(in_column(mind::IDs, column),
-                     "no such column: every trait, space, aspect and skill would carry None as its identifier");
+                     "no such column: every trait, space, aspect and skill would carry null as its identifier");
     usable = false;
   }
   return usable;
@@ -43,12 +43,12 @@ class TitleCheck {
     const auto rows = ids_.rows_where(mind::title_column, entry.title);
     const std::string what = std::string(entry.kind) + " " + shown(entry.title);
     if (rows.empty()) {
-      problems_.warning(entry.place, what + " has no row in IDs with that title: its report entry would carry None");
+      problems_.warning(entry.place, what + " has no row in IDs with that title: its report entry would carry null");
       return;
     }
     if (std::holds_alternative<std::nullptr_t>(identifiers_.of(entry.title).data())) {
       problems_.warning(entry.place, what + " has a NULL \"Geo_Id\" in IDs row " + row_number(rows.front()) +
-                                         ": its report entry would carry None");
+                                         ": its report entry would carry null");
     }
     if (rows.size() > 1 && warned_.insert(mind::CellKey::of(entry.title)).second) {
       problems_.warning(in_cell(mind::IDs, rows[1], mind::title_column),
@@ -66,7 +66,7 @@ class TitleCheck {
 
 }  // namespace
 
-void check_identifiers(const Tables& tables, const std::vector<Titled>& entries, Problems& problems) {
+void check_identifiers(const LoadedTables& tables, const std::vector<Titled>& entries, Problems& problems) {
   const Table* ids = tables[mind::IDs];
   if (ids == nullptr || !usable_columns(*ids, problems)) return;
   TitleCheck titles(*ids, problems);

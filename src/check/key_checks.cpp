@@ -93,7 +93,7 @@ void check_column_tally(TableId id, const Table& key, Problems& problems) {
 
 }  // namespace
 
-void check_scoring_keys(const Tables& tables, Problems& problems) {
+void check_scoring_keys(const LoadedTables& tables, Problems& problems) {
   if (const Table* prs = tables[mind::PRS]) check_personality_key(*prs, problems);
   if (const Table* vak = tables[mind::VAK]) check_learning_style_key(*vak, problems);
   if (const Table* emq = tables[mind::EMQ]) {
@@ -104,20 +104,26 @@ void check_scoring_keys(const Tables& tables, Problems& problems) {
   if (const Table* qtm = tables[mind::QTM]) check_column_tally(mind::QTM, *qtm, problems);
 }
 
-void check_answer_counts(const Tables& tables, Problems& problems) {
+std::optional<AnswerRange> answer_range(const LoadedTables& tables) {
   const Table* vak = tables[mind::VAK];
-  if (vak == nullptr) return;
-  std::size_t least = 0;
-  std::string longest;
+  if (vak == nullptr) return std::nullopt;
+  AnswerRange range{0, vak->row_count(), {}};
   for (const TableId id : {mind::EMQ, mind::TRS, mind::QTM, mind::CTD}) {
     const Table* key = tables[id];
-    if (key == nullptr) return;
-    if (key->row_count() > least) {
-      least = key->row_count();
-      longest = mind::table_names[id];
+    if (key == nullptr) return std::nullopt;
+    if (key->row_count() > range.least) {
+      range.least = key->row_count();
+      range.longest = mind::table_names[id];
     }
   }
-  const std::size_t most = vak->row_count();
+  return range;
+}
+
+void check_answer_counts(const LoadedTables& tables, Problems& problems) {
+  const auto range = answer_range(tables);
+  if (!range) return;
+  const auto [least, most, longest_name] = *range;
+  const std::string longest(longest_name);
   if (least > most) {
     problems.error(whole_database(), "no number of answers can be scored: " + longest + " has " + std::to_string(least) +
                                          " rows, each needing an answer, but VAK has " + std::to_string(most) +

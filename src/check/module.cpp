@@ -1,15 +1,15 @@
 // ardo_old._check: the check of an assessment database, as the command line of the package calls it.
-#include "check/check.hpp"
+#include "bridge/failures.hpp"
+#include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
-#include "host/sqlite_errors.hpp"
 #include "mind/failure.hpp"
 
+#include <optional>
 #include <string>
 
 namespace {
 
-using host::PythonError;
 using host::Ref;
 using host::require;
 
@@ -34,31 +34,52 @@ Ref as_tuple(const check::Problem& problem) {
   return require(PyTuple_Pack(5, severity.get(), table.get(), row.get(), column.get(), message.get()));
 }
 
+// The check scores no answers, so a failure that names one is a fault of the check itself.
+class NoAnswers final : public bridge::AnswerErrors {
+ public:
+  void set(const mind::MissingAnswer&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
+  void set(const mind::AnswerFailed&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
+};
+
 [[noreturn]] void raise_failure(const mind::Failure& failure) {
-  host::raise_read_failure(failure.reason());
-  PyErr_SetString(PyExc_RuntimeError, failure.what());
-  throw PythonError{};
+  bridge::ReportConverter converter;
+  bridge::raise_failure(failure.reason(), converter, NoAnswers());
+}
+
+// Reads the database at `path` without the global lock, as `read` does.
+template <class Read>
+auto read_unlocked(PyObject* path, Read read) {
+  const std::string database = host::file_path(path);
+  decltype(read(database.c_str())) result;
+  std::optional<mind::Failure> failure;
+  {
+    host::ReleasedLock unlocked;
+    try {
+      result = read(database.c_str());
+    } catch (mind::Failure& caught) {
+      failure.emplace(std::move(caught));
+    }
+  }
+  if (failure) raise_failure(*failure);
+  return result;
 }
 
 PyObject* check_database(PyObject*, PyObject* path) {
   return host::boundary([&] {
-    const std::string database = host::file_path(path);
-    check::Problems problems;
-    std::optional<mind::Failure> failure;
-    {
-      host::ReleasedLock unlocked;
-      try {
-        problems = check::check_database(database.c_str());
-      } catch (mind::Failure& caught) {
-        failure.emplace(std::move(caught));
-      }
-    }
-    if (failure) raise_failure(*failure);
+    const check::Problems problems = read_unlocked(path, check::check_database);
     Ref found = require(PyList_New(0));
     for (const check::Problem& problem : problems.found()) {
       host::require_status(PyList_Append(found.get(), as_tuple(problem).get()));
     }
     return found.release();
+  });
+}
+
+PyObject* answer_range(PyObject*, PyObject* path) {
+  return host::boundary([&] {
+    const auto range = read_unlocked(path, check::database_answer_range);
+    if (!range || range->least > range->most) return Ref::owning(Py_None).release();
+    return require(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(range->least), static_cast<Py_ssize_t>(range->most))).release();
   });
 }
 
@@ -70,6 +91,11 @@ PyMethodDef methods[] = {
      "or \"note\"; table, row (counted from 1) and column are None where the problem is not in one.\n"
      "A database that cannot be opened, or whose schema cannot be read, raises sqlite3's own error.\n"
      "Like scoring, it creates an empty database where `path` names no file."},
+    {"answer_range", answer_range, METH_O,
+     "answer_range(path, /)\n--\n\n"
+     "How many answers a client may give on the assessment database at `path`, as check_database\n"
+     "counts them: (least, most), or None when no count works or a table that decides it cannot be read.\n"
+     "Fails as check_database does."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,12 +1,12 @@
 // Many clients against one read of the database: the tables are read once, each batch of clients
 // has its answers taken under the global lock, is scored on worker threads without it, and gets its
 // reports or the host's own errors built under it again, in client order.
-#include "client/client.hpp"
+#include "bridge/client.hpp"
+#include "bridge/report.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/objects.hpp"
-#include "host/report.hpp"
 #include "mind/run.hpp"
 
 #include <sched.h>
@@ -33,7 +33,7 @@ using host::require;
 constexpr std::size_t batch_size = 1024;
 
 struct State {
-  host::ReportConverter* converter;
+  bridge::ReportConverter* converter;
   PyObject* iterator_type;
 };
 
@@ -45,7 +45,7 @@ Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
 struct Client {
   Ref client_id;
   Ref user_responses;
-  std::optional<client::Snapshot> snapshot;
+  std::optional<bridge::Snapshot> snapshot;
   Ref error;
   mind::Outcome outcome;
 };
@@ -55,7 +55,7 @@ Client take_client(PyObject* object) {
   try {
     c.client_id = host::attribute(object, "client_id");
     c.user_responses = host::attribute(object, "user_responses");
-    c.snapshot.emplace(client::take_snapshot(c.user_responses.get()));
+    c.snapshot.emplace(bridge::take_snapshot(c.user_responses.get()));
   } catch (const PythonError&) {
     c.error = take_raised();
   }
@@ -90,14 +90,14 @@ void score_batch(const mind::KeptTables& tables, std::vector<Client>& batch, std
 }
 
 // What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
-Ref result_of(Client& c, host::ReportConverter& converter) {
+Ref result_of(Client& c, bridge::ReportConverter& converter) {
   if (c.error) return std::move(c.error);
   Ref failure;
-  client::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
+  bridge::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
   if (failure) return failure;
-  if (!c.outcome.failure) return client::report_of(c.client_id.get(), c.outcome.sections, converter);
+  if (!c.outcome.failure) return bridge::report_of(c.client_id.get(), c.outcome.sections, converter);
   try {
-    client::raise_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
+    bridge::raise_run_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
   } catch (const PythonError&) {
     return take_raised();
   }
@@ -121,7 +121,7 @@ struct Cohort {
     if (PyErr_Occurred()) throw PythonError{};
     if (batch.empty()) source = Ref();
     score_batch(*tables, batch, threads);
-    host::ReportConverter& converter = *state_of(module.get())->converter;
+    bridge::ReportConverter& converter = *state_of(module.get())->converter;
     for (Client& c : batch) ready.push_back(result_of(c, converter));
   }
 };
@@ -202,7 +202,7 @@ void require_file(PyObject* database, const std::string& path) {
   }
 }
 
-std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, host::ReportConverter& converter) {
+std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, bridge::ReportConverter& converter) {
   std::optional<mind::Failure> failure;
   std::unique_ptr<mind::KeptTables> tables;
   {
@@ -214,7 +214,7 @@ std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, host::Rep
     }
   }
   // Only reading can fail here, and a read failure's host error depends on no client.
-  if (failure) client::raise_failure(*failure, client::Snapshot{}, Py_None, converter);
+  if (failure) bridge::raise_run_failure(*failure, bridge::Snapshot{}, Py_None, converter);
   return tables;
 }
 
@@ -267,7 +267,7 @@ PyMethodDef methods[] = {
 int exec_module(PyObject* module) {
   return host::boundary_status([&] {
     State* state = state_of(module);
-    state->converter = new host::ReportConverter();
+    state->converter = new bridge::ReportConverter();
     state->iterator_type = require(PyType_FromModuleAndSpec(module, &iterator_definition, nullptr)).release();
   });
 }

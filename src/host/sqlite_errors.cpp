@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <variant>
 
 namespace host {
 
@@ -48,6 +47,8 @@ const char* class_name(int primary_code) {
 // The sqlite3 exception class of that name (OperationalError, DatabaseError, ...).
 Ref sqlite_exception_class(const char* name) { return import_from("sqlite3", name); }
 
+}  // namespace
+
 [[noreturn]] void raise_sqlite_error(int extended_code, const char* message) {
   if ((extended_code & 0xff) == SQLITE_NOMEM) {
     PyErr_NoMemory();
@@ -66,19 +67,6 @@ Ref sqlite_exception_class(const char* name) { return import_from("sqlite3", nam
   Ref type = sqlite_exception_class("OperationalError");
   PyErr_Format(type.get(), "Could not decode to UTF-8 column '%s' with text '%s'", column, text);
   throw PythonError{};
-}
-
-}  // namespace
-
-bool raise_read_failure(const mind::Reason& reason) {
-  if (const auto* db = std::get_if<mind::DatabaseFailed>(&reason)) raise_sqlite_error(db->code, db->message.c_str());
-  if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) raise_undecodable_text(text->column.c_str(), text->text.c_str());
-  if (const auto* name = std::get_if<mind::UndecodableName>(&reason)) {
-    require(PyUnicode_DecodeUTF8(name->name.data(), static_cast<Py_ssize_t>(name->name.size()), nullptr));
-    PyErr_SetString(PyExc_UnicodeError, "column name is not UTF-8");
-    throw PythonError{};
-  }
-  return false;
 }
 
 }  // namespace host

@@ -1,11 +1,11 @@
 // Where scoring meets the host: the argument check, the answers taken under the global lock,
 // the run without it, then the diagnostic lines, the host's own errors and the report.
-#include "client/client.hpp"
+#include "bridge/client.hpp"
+#include "bridge/report.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
-#include "host/report.hpp"
 #include "mind/run.hpp"
 
 #include <string>
@@ -19,16 +19,16 @@ using host::require;
 
 // Per interpreter: the report converter keeps host strings, which belong to one interpreter.
 struct State {
-  host::ReportConverter* converter;
+  bridge::ReportConverter* converter;
 };
 
 State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
 
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
-void write_diagnostics(const mind::Outcome& outcome, const client::Snapshot& snapshot, host::ReportConverter& converter) {
+void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& snapshot, bridge::ReportConverter& converter) {
   Ref failure;
-  const std::string lines = client::diagnostic_text(outcome.lines, snapshot, converter, failure);
+  const std::string lines = bridge::diagnostic_text(outcome.lines, snapshot, converter, failure);
   if (!lines.empty()) {
     Ref text = require(PyUnicode_DecodeUTF8(lines.data(), static_cast<Py_ssize_t>(lines.size()), nullptr));
     host::write_stdout(text.get());
@@ -46,17 +46,17 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
     Ref user_responses = host::attribute(response, "user_responses");
     Ref database = host::attribute(response, "sqlite_database");
     const std::string path = host::file_path(database.get());
-    const client::Snapshot snapshot = client::take_snapshot(user_responses.get());
+    const bridge::Snapshot snapshot = bridge::take_snapshot(user_responses.get());
 
     mind::Outcome outcome;
     {
       host::ReleasedLock unlocked;
       outcome = mind::run(path.c_str(), snapshot.answers);
     }
-    host::ReportConverter& converter = *state_of(module)->converter;
+    bridge::ReportConverter& converter = *state_of(module)->converter;
     write_diagnostics(outcome, snapshot, converter);
-    if (outcome.failure) client::raise_failure(*outcome.failure, snapshot, user_responses.get(), converter);
-    return client::report_of(client_id.get(), outcome.sections, converter).release();
+    if (outcome.failure) bridge::raise_run_failure(*outcome.failure, snapshot, user_responses.get(), converter);
+    return bridge::report_of(client_id.get(), outcome.sections, converter).release();
   });
 }
 
@@ -72,7 +72,7 @@ PyMethodDef methods[] = {
 };
 
 int exec_module(PyObject* module) {
-  return host::boundary_status([&] { state_of(module)->converter = new host::ReportConverter(); });
+  return host::boundary_status([&] { state_of(module)->converter = new bridge::ReportConverter(); });
 }
 
 // The state starts zeroed, so a module whose execution failed frees nothing.

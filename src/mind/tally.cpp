@@ -12,6 +12,9 @@ bool is_method_code(const Cell& cell) noexcept { return method_of(cell) >= 0; }
 
 namespace {
 
+// Which cells of a scoring key count. A cell that counts goes to the strict method lookup.
+using CellTest = bool (*)(const Cell&);
+
 // One row's share: its answer is taken before any of its cells.
 template <CellTest counts, class Row>
 void tally_row(const Row& cells, std::size_t row, const Answers& answers, const std::vector<TallyTarget>& targets,
@@ -26,18 +29,15 @@ void tally_row(const Row& cells, std::size_t row, const Answers& answers, const 
   }
 }
 
-}  // namespace
-
-template <CellTest counts>
-std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
-                                std::size_t total_count) {
+// Totals indexed as the targets' `total`, of a key whose every cell but a blank one counts.
+std::vector<std::int64_t> tally_not_blank(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
+                                          std::size_t total_count) {
   std::vector<std::int64_t> totals(total_count, 0);
-  for (std::size_t row = 0; row < table.row_count(); ++row) tally_row<counts>(table.row_view(row), row, answers, targets, totals);
+  for (std::size_t row = 0; row < table.row_count(); ++row) tally_row<is_not_blank>(table.row_view(row), row, answers, targets, totals);
   return totals;
 }
 
-template std::vector<std::int64_t> tally<is_not_blank>(const Table&, const Answers&, const std::vector<TallyTarget>&,
-                                                       std::size_t);
+}  // namespace
 
 void KeyTally::start(std::vector<std::string> column_names) {
   columns_ = std::make_unique<Table>(std::move(column_names));
@@ -76,7 +76,7 @@ std::vector<TallyTarget> named_targets(const Table& table, const std::string_vie
 }
 
 Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count) {
-  const auto totals = tally<is_not_blank>(table, answers, named_targets(table, keys, count), count);
+  const auto totals = tally_not_blank(table, answers, named_targets(table, keys, count), count);
   Map section;
   section.reserve(count);
   for (std::size_t i = 0; i < count; ++i) section.push_back({keys[i], Value(totals[i])});

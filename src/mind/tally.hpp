@@ -23,21 +23,12 @@ struct TallyTarget {
   std::optional<std::size_t> total;
 };
 
-// Which cells of a scoring key count. A cell that counts goes to the strict method lookup.
-using CellTest = bool (*)(const Cell&);
-
 // Emotional intelligence and team roles: present and not the empty text. Anything else counts,
 // so a cell that is not a method code fails the lookup.
 bool is_not_blank(const Cell& cell) noexcept;
 
 // Traits and competences: present and one of the method codes. Anything else is skipped silently.
 bool is_method_code(const Cell& cell) noexcept;
-
-// Totals indexed as the targets' `total`. The row's answer is taken before any of its cells.
-// Built for is_not_blank; KeyTally counts method codes as the rows go by.
-template <CellTest counts>
-std::vector<std::int64_t> tally(const Table& table, const Answers& answers, const std::vector<TallyTarget>& targets,
-                                std::size_t total_count);
 
 // Fixed keys read by name: target i feeds total i.
 std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count);

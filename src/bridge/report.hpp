@@ -10,14 +10,14 @@
 #include <string_view>
 #include <unordered_map>
 
-namespace host {
+namespace bridge {
 
 // Maps become dicts in entry order, lists lists, integers int, reals float, texts str, bytes bytes, null None.
 // A report repeats a few dozen keys hundreds of times, so each key becomes a host string once and
 // is reused, its hash computed once with it. Keep one converter per module and use it under the lock.
 class ReportConverter {
  public:
-  Ref to_python(const mind::Value& value);
+  host::Ref to_python(const mind::Value& value);
   // Adds the entries of a map to an existing dict, in order.
   void add_entries(PyObject* dict, const mind::Map& map);
 
@@ -27,16 +27,16 @@ class ReportConverter {
     std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
   };
 
-  Ref convert(std::nullptr_t);
-  Ref convert(std::int64_t v);
-  Ref convert(double v);
-  Ref convert(const mind::Text& t);
-  Ref convert(const mind::Bytes& b);
-  Ref convert(const mind::List& items);
-  Ref convert(const mind::Map& map);
+  host::Ref convert(std::nullptr_t);
+  host::Ref convert(std::int64_t v);
+  host::Ref convert(double v);
+  host::Ref convert(const mind::Text& t);
+  host::Ref convert(const mind::Bytes& b);
+  host::Ref convert(const mind::List& items);
+  host::Ref convert(const mind::Map& map);
   PyObject* key(std::string_view text);
 
-  std::unordered_map<std::string, Ref, KeyHash, std::equal_to<>> keys_;
+  std::unordered_map<std::string, host::Ref, KeyHash, std::equal_to<>> keys_;
 };
 
-}  // namespace host
+}  // namespace bridge

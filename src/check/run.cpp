@@ -1,12 +1,14 @@
-#include "check/check.hpp"
+#include "check/run.hpp"
 
 #include "check/checks.hpp"
 #include "check/describe.hpp"
 #include "mind/database.hpp"
 #include "mind/failure.hpp"
+#include "mind/overloaded.hpp"
 
 #include <algorithm>
 #include <cctype>
+#include <variant>
 
 namespace check {
 
@@ -36,21 +38,26 @@ bool names_table(const Table& schema, std::string_view name) {
   return false;
 }
 
+// A table that exists fails to read for a reason of the database; the other reasons come from
+// scoring, which the check does not run on a table it reads.
 std::string why_unreadable(const mind::Failure& failure) {
-  const auto& reason = failure.reason();
-  if (const auto* database = std::get_if<mind::DatabaseFailed>(&reason)) return database->message;
-  if (const auto* text = std::get_if<mind::UndecodableText>(&reason)) {
-    return "column " + quoted(text->column) + " holds text that is not UTF-8";
-  }
-  if (std::holds_alternative<mind::UndecodableName>(reason)) return "a column name is not UTF-8";
-  return failure.what();
+  return std::visit(mind::overloaded{
+                        [](const mind::DatabaseFailed& database) { return database.message; },
+                        [](const mind::UndecodableText& text) { return "column " + quoted(text.column) + " holds text that is not UTF-8"; },
+                        [](const mind::UndecodableName&) { return std::string("a column name is not UTF-8"); },
+                        [](const mind::BadShape& shape) { return shape.message; },
+                        [&](const mind::MissingKey&) { return std::string(failure.what()); },
+                        [&](const mind::MissingAnswer&) { return std::string(failure.what()); },
+                        [&](const mind::AnswerFailed&) { return std::string(failure.what()); },
+                    },
+                    failure.reason());
 }
 
-Tables load(const char* path, Problems& problems) {
+LoadedTables load(const char* path, Problems& problems) {
   mind::Database db(path);
   db.begin_read();
   const Table schema = db.read_table("sqlite_master");
-  Tables tables;
+  LoadedTables tables;
   for (std::size_t i = 0; i < mind::table_count; ++i) {
     const auto id = static_cast<TableId>(i);
     const std::string_view name = mind::table_names[id];
@@ -73,13 +80,18 @@ Tables load(const char* path, Problems& problems) {
 
 Problems check_database(const char* path) {
   Problems problems;
-  const Tables tables = load(path, problems);
+  const LoadedTables tables = load(path, problems);
   check_scoring_keys(tables, problems);
   const auto entries = check_competences(tables, problems);
   check_identifiers(tables, entries, problems);
   check_answer_counts(tables, problems);
   problems.group_by_table();
   return problems;
+}
+
+std::optional<AnswerRange> database_answer_range(const char* path) {
+  Problems unread;
+  return answer_range(load(path, unread));
 }
 
 }  // namespace check

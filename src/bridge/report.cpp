@@ -1,8 +1,12 @@
-#include "host/report.hpp"
+#include "bridge/report.hpp"
 
 #include <variant>
 
-namespace host {
+namespace bridge {
+
+using host::Ref;
+using host::require;
+using host::require_status;
 
 Ref ReportConverter::to_python(const mind::Value& value) {
   return std::visit([this](const auto& data) { return convert(data); }, value.data());
@@ -46,4 +50,4 @@ PyObject* ReportConverter::key(std::string_view text) {
   return keys_.emplace(std::string(text), std::move(made)).first->second.get();
 }
 
-}  // namespace host
+}  // namespace bridge

@@ -2,8 +2,8 @@
 // lock before a run, then the diagnostic lines, the host's own error or the report after it.
 #pragma once
 
+#include "bridge/report.hpp"
 #include "host/ref.hpp"
-#include "host/report.hpp"
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
 #include "mind/sections.hpp"
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace client {
+namespace bridge {
 
 // A host error raised while the answers were taken, kept until scoring reaches that step.
 struct KeptError {
@@ -34,14 +34,14 @@ Snapshot take_snapshot(PyObject* user_responses);
 
 // The diagnostic lines of a run as mind prints them. A line whose formatting fails ends the text
 // there, its host error left in `failure`.
-std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, host::ReportConverter& converter,
+std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
                             host::Ref& failure);
 
-// Raises the host's own error for a failed run.
-[[noreturn]] void raise_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
-                                host::ReportConverter& converter);
+// Raises the host's own error for a failed run of the answers in `s`, taken from `user_responses`.
+[[noreturn]] void raise_run_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
+                                    ReportConverter& converter);
 
 // The report: "client_id" first, then the sections in order.
-host::Ref report_of(PyObject* client_id, const mind::Map& sections, host::ReportConverter& converter);
+host::Ref report_of(PyObject* client_id, const mind::Map& sections, ReportConverter& converter);
 
-}  // namespace client
+}  // namespace bridge

@@ -1,16 +1,14 @@
-#include "client/client.hpp"
+#include "bridge/client.hpp"
 
 #include "host/calls.hpp"
 #include "host/errors.hpp"
-#include "host/sqlite_errors.hpp"
+#include "bridge/failures.hpp"
 #include "mind/diagnostics.hpp"
 
 #include <array>
 #include <optional>
-#include <stdexcept>
-#include <variant>
 
-namespace client {
+namespace bridge {
 
 using host::PythonError;
 using host::Ref;
@@ -103,7 +101,7 @@ void append_repr(std::string& out, PyObject* object) {
   out.append(text, static_cast<std::size_t>(size));
 }
 
-void append_set_line(std::string& out, const std::vector<mind::Value>& members, host::ReportConverter& converter) {
+void append_set_line(std::string& out, const std::vector<mind::Value>& members, ReportConverter& converter) {
   if (mind::append_integer_set(out, members)) return;
   Ref set = require(PySet_New(nullptr));
   for (const auto& member : members) require_status(PySet_Add(set.get(), converter.to_python(member).get()));
@@ -136,7 +134,7 @@ void append_answers_line(std::string& out, const std::vector<std::size_t>& kept,
 
 }  // namespace
 
-std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, host::ReportConverter& converter,
+std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
                             Ref& failure) {
   std::string lines;
   try {
@@ -174,27 +172,30 @@ namespace {
   host::raise_with(PyExc_KeyError, s.objects[failed.position].get());
 }
 
+// The answers' errors as the snapshot took them.
+class SnapshotErrors final : public AnswerErrors {
+ public:
+  SnapshotErrors(const Snapshot& s, PyObject* user_responses) noexcept : s_(s), user_responses_(user_responses) {}
+  void set(const mind::MissingAnswer& missing) const override { raise_missing_answer(user_responses_, missing.position); }
+  void set(const mind::AnswerFailed& failed) const override { raise_answer_failure(failed, s_); }
+
+ private:
+  const Snapshot& s_;
+  PyObject* user_responses_;
+};
+
 }  // namespace
 
-[[noreturn]] void raise_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
-                                host::ReportConverter& converter) {
-  const auto& reason = failure.reason();
-  if (const auto* key = std::get_if<mind::MissingKey>(&reason)) host::raise_with(PyExc_KeyError, converter.to_python(key->key).get());
-  if (const auto* missing = std::get_if<mind::MissingAnswer>(&reason)) raise_missing_answer(user_responses, missing->position);
-  if (const auto* failed = std::get_if<mind::AnswerFailed>(&reason)) raise_answer_failure(*failed, s);
-  if (const auto* shape = std::get_if<mind::BadShape>(&reason)) {
-    PyErr_SetString(PyExc_ValueError, shape->message.c_str());
-    throw PythonError{};
-  }
-  host::raise_read_failure(reason);
-  throw std::logic_error("a scoring failure without a host error");
+[[noreturn]] void raise_run_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
+                                    ReportConverter& converter) {
+  raise_failure(failure.reason(), converter, SnapshotErrors(s, user_responses));
 }
 
-Ref report_of(PyObject* client_id, const mind::Map& sections, host::ReportConverter& converter) {
+Ref report_of(PyObject* client_id, const mind::Map& sections, ReportConverter& converter) {
   Ref report = require(PyDict_New());
   require_status(PyDict_SetItemString(report.get(), "client_id", client_id));
   converter.add_entries(report.get(), sections);
   return report;
 }
 
-}  // namespace client
+}  // namespace bridge

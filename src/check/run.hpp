@@ -1,7 +1,10 @@
 // Checking an assessment database against everything scoring needs, before any client meets it.
 #pragma once
 
+#include "check/checks.hpp"
 #include "check/problems.hpp"
+
+#include <optional>
 
 namespace check {
 
@@ -9,5 +12,9 @@ namespace check {
 // scoring would trip on. Throws mind::Failure only when the database cannot be opened or its
 // schema read. Like scoring, it creates an empty database where `path` names no file.
 Problems check_database(const char* path);
+
+// How many answers the database at `path` takes, read as check_database reads it; none when a table
+// that decides it cannot be read.
+std::optional<AnswerRange> database_answer_range(const char* path);
 
 }  // namespace check

@@ -1,0 +1,142 @@
+"""ardo_old.audio with the real `elevenlabs` SDK and the real python-dotenv, against the stand-in speech
+service of speech_service.py on 127.0.0.1. The SDK reads its base URL when it is imported, so every
+case runs in a fresh interpreter. scripts/test-audio-sdk runs this file once per SDK release of the
+`audio` extra's range, each in its own environment."""
+
+from __future__ import annotations
+
+import importlib.util
+import json
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from real_player import as_wav, in_chunks, install_mpv, samples_of, tone
+from speech_service import SpeechService
+
+SERVICE = Path(__file__).parent / "speech_service.py"
+CHUNKS = ["ID3 first", "second", "third and last"]
+
+if importlib.util.find_spec("elevenlabs") is None or importlib.util.find_spec("dotenv") is None:
+    # Where they must be there, their absence is a failure, not a reason to skip.
+    if os.environ.get("ARDO_SDK_REQUIRED") == "1":
+        raise RuntimeError("the elevenlabs SDK and python-dotenv are not installed")
+    pytest.skip("needs the audio extra: scripts/test-audio-sdk runs these tests", allow_module_level=True)
+
+
+def speak_once(
+    tmp_path: Path, service: dict, key: str | None = None, dotenv_key: str | None = None, play: bool = False
+) -> dict:
+    """One sequence pulled to its end in a fresh interpreter: `key` in the environment, `dotenv_key` in
+    a .env file of the working folder; no other key of this environment gets in."""
+    environment = {name: value for name, value in os.environ.items() if not name.startswith("ELEVEN")}
+    environment["NO_PROXY"] = environment["no_proxy"] = "127.0.0.1"
+    if key is not None:
+        environment["ELEVEN_LAPS_API_KEY"] = key
+    if dotenv_key is not None:
+        (tmp_path / ".env").write_text(f"ELEVEN_LAPS_API_KEY={dotenv_key}\n")
+    settings = json.dumps({"service": {"chunks": CHUNKS, **service}, "text": "Hello there", "play": play})
+    # Run as with -c, python-dotenv looks for .env from the working folder up.
+    code = f"import sys; sys.path.insert(0, {str(SERVICE.parent)!r}); import speech_service; speech_service.main()"
+    done = subprocess.run(
+        [sys.executable, "-c", code], input=settings, cwd=tmp_path, env=environment, capture_output=True, text=True,
+        timeout=60,
+    )
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout)
+
+
+@pytest.mark.parametrize(
+    "key, dotenv_key", [(None, "right-key"), ("right-key", "stale-key")], ids=["from-dotenv", "environment-wins"]
+)
+def test_the_key_reaches_the_service_and_chunks_stream_one_by_one(tmp_path, key, dotenv_key):
+    # Each chunk waits until the one before is in the caller's hands: a client that read the whole
+    # body before handing out the first chunk would make the service give up.
+    outcome = speak_once(tmp_path, {"hold_back": True}, key=key, dotenv_key=dotenv_key)
+    assert outcome["asked_before"] == 0
+    assert outcome["error"] is None and not outcome["gave_up"]
+    assert outcome["chunks"] == CHUNKS
+    voices, speech = outcome["requests"]
+    assert voices["path"] == "/v1/voices"
+    assert speech["path"] == "/v1/text-to-speech/tsampleVoice00000001/stream"
+    assert speech["body"]["text"] == "Hello there" and speech["body"]["model_id"] == "eleven_multilingual_v2"
+    assert {voices["key"], speech["key"]} == {"right-key"}
+
+
+@pytest.mark.parametrize(
+    "key, service, error",
+    [
+        (None, {}, "elevenlabs.api.error.AuthorizationError"),
+        ("wrong-key", {}, "elevenlabs.api.error.APIError"),
+        ("right-key", {"refusal": "quota"}, "elevenlabs.api.error.RateLimitError"),
+        ("right-key", {"cut_after": 2}, "requests.exceptions.ChunkedEncodingError"),
+    ],
+    ids=["no-key", "wrong-key", "quota", "cut-midway"],
+)
+def test_service_failures_surface_at_the_pull_that_meets_them_and_finish_the_sequence(tmp_path, key, service, error):
+    outcome = speak_once(tmp_path, service, key=key)
+    assert outcome["asked_before"] == 0
+    assert outcome["chunks"] == CHUNKS[: service.get("cut_after", 0)]
+    assert outcome["error"] == error and outcome["finished_after"]
+
+
+@pytest.mark.parametrize("cut_after", [None, 5], ids=["whole", "cut-midway"])
+def test_the_whole_road_from_service_to_player(tmp_path, monkeypatch, cut_after):
+    decoded = install_mpv(tmp_path, monkeypatch)
+    sent = tone(0.5)
+    chunks = [chunk.decode("latin-1") for chunk in in_chunks(as_wav(sent), 2048)]
+    outcome = speak_once(tmp_path, {"chunks": chunks, "cut_after": cut_after}, key="right-key", play=True)
+    assert outcome["children_left"] == 0
+    if cut_after is None:
+        assert outcome["error"] is None and outcome["played"] == "".join(chunks)
+        assert samples_of(decoded) == sent
+    else:
+        assert outcome["error"] == "requests.exceptions.ChunkedEncodingError"
+
+
+def speak_command(tmp_path: Path, base_url: str, *args: str, key: str | None = "right-key", text: str = "") -> tuple:
+    environment = {name: value for name, value in os.environ.items() if not name.startswith("ELEVEN")}
+    environment.update(NO_PROXY="127.0.0.1", no_proxy="127.0.0.1", ELEVEN_BASE_URL=base_url)
+    if key is not None:
+        environment["ELEVEN_LAPS_API_KEY"] = key
+    done = subprocess.run([sys.executable, "-m", "ardo_old", "speak", *args], input=text, cwd=tmp_path,
+                          env=environment, capture_output=True, text=True, timeout=60)
+    return done.returncode, done.stderr
+
+
+def test_the_speak_command_plays_and_saves_the_speech(tmp_path, monkeypatch):
+    decoded = install_mpv(tmp_path, monkeypatch)
+    sent = tone(0.5)
+    with SpeechService(in_chunks(as_wav(sent), 2048)) as service:
+        status, errors = speak_command(tmp_path, service.url, "--file", "-", "--save", "saved.wav", text="Hi")
+    assert (status, errors) == (0, "")
+    assert (tmp_path / "saved.wav").read_bytes() == as_wav(sent) and samples_of(decoded) == sent
+    assert service.requests[-1]["body"]["text"] == "Hi"
+
+
+@pytest.mark.parametrize(
+    "key, player, service_up, says",
+    [
+        (None, True, True, "no key for the speech service: put ELEVEN_LAPS_API_KEY=... in a .env file"),
+        ("wrong-key", True, True, "the speech service refused: refused: wrong key"),
+        ("right-key", False, True, "no player at C:\\Program Files\\mpv\\mpv.exe: install mpv and link it"),
+        ("right-key", True, False, "cannot reach the speech service; check the network"),
+    ],
+    ids=["no-key", "refused", "no-player", "no-network"],
+)
+def test_each_speak_failure_is_one_line_saying_what_to_do(tmp_path, monkeypatch, key, player, service_up, says):
+    if player:
+        install_mpv(tmp_path, monkeypatch)
+    else:
+        monkeypatch.setenv("PATH", os.path.dirname(sys.executable))
+    with SpeechService([b"audio"]) as service:
+        url = service.url
+        if service_up:
+            status, errors = speak_command(tmp_path, url, "Hello", key=key)
+    if not service_up:  # closed by now: nothing listens on its port
+        status, errors = speak_command(tmp_path, url, "Hello", key=key)
+    assert status == 1
+    assert errors.startswith(f"ardo_old speak: error: {says}") and errors.count("\n") == 1
