@@ -17,6 +17,7 @@ from pathlib import Path
 from types import SimpleNamespace
 from typing import Any, Sequence
 
+from ardo_old import cohort_cli
 from ardo_old._check import answer_range, check_database
 from ardo_old.mind import mind
 
@@ -79,6 +80,7 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--html", metavar="FILE", type=Path,
                          help="also write the report as one self-contained HTML page to FILE "
                               "(needs the 'html' extra)")
+    cohort_cli.add_arguments(command)
     command.set_defaults(run=run_score)
     command = commands.add_parser(
         "check",
@@ -183,6 +185,8 @@ def jsonable(value: Any) -> Any:
 
 
 def run_score(args: argparse.Namespace) -> int:
+    if args.clients is not None:
+        return cohort_cli.run(args)
     answers = read_answers(args.answers)
     client_id = args.client_id
     if client_id is None and args.answers is None:

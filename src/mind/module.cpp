@@ -1,17 +1,14 @@
 // Where scoring meets the host: the argument check, the answers taken under the global lock,
 // the run without it, then the diagnostic lines, the host's own errors and the report.
-#include "bridge/failures.hpp"
+#include "bridge/client.hpp"
 #include "bridge/report.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
 #include "host/signals.hpp"
-#include "mind/diagnostics.hpp"
 #include "mind/run.hpp"
 
-#include <array>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -20,7 +17,6 @@ namespace {
 using host::PythonError;
 using host::Ref;
 using host::require;
-using host::require_status;
 
 // Per interpreter: the report converter keeps host strings, which belong to one interpreter.
 struct State {
@@ -28,32 +24,6 @@ struct State {
 };
 
 State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
-
-// A host error raised while the answers were taken, kept until scoring reaches that step.
-struct KeptError {
-  std::size_t position;
-  mind::AnswerStep step;
-  Ref error;
-};
-
-struct Snapshot {
-  mind::Answers answers;
-  std::vector<Ref> objects;  // the answer objects themselves, never converted
-  std::vector<KeptError> errors;
-};
-
-Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
-
-// An ordinary error of the answers is kept for the step that needs it. Anything else
-// (KeyboardInterrupt, SystemExit, what a signal handler raises) ends the call at once.
-Ref take_kept() {
-  Ref error = take_raised();
-  if (!PyErr_GivenExceptionMatches(error.get(), PyExc_Exception)) {
-    PyErr_SetRaisedException(error.release());
-    throw PythonError{};
-  }
-  return error;
-}
 
 // A call from the host code that one call runs (an answer's __eq__, __hash__ or __repr__, an
 // attribute of the request) into mind again on the same thread is refused: each such call would
@@ -74,134 +44,11 @@ class OneCallPerThread {
   ~OneCallPerThread() { call_running = false; }
 };
 
-// Exact ints, bools and floats are judged here without a host call; the host would judge them alike.
-bool judge_number(PyObject* item, mind::Answer& answer) {
-  double value = 0;
-  if (PyLong_CheckExact(item) || PyBool_Check(item)) {
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(item, &overflow);
-    if (v == -1 && PyErr_Occurred()) throw PythonError{};
-    value = overflow ? 0.0 : static_cast<double>(v);
-  } else if (PyFloat_CheckExact(item)) {
-    value = PyFloat_AsDouble(item);
-  } else {
-    return false;
-  }
-  for (int k = 1; k <= 4; ++k) {
-    if (value == k) {
-      answer.equal = static_cast<std::uint8_t>(1u << (k - 1));
-      answer.entry = static_cast<std::int8_t>(k);
-    }
-  }
-  return true;
-}
-
-// Anything else is compared by the host with 1 to 4 and looked up in the answer map once. Once a
-// comparison raised, the answer is not compared again: every later step that needs it fails
-// with that one error.
-void judge_object(PyObject* item, std::size_t position, PyObject* entries, const std::array<Ref, 4>& numbers, Snapshot& s,
-                  mind::Answer& answer) {
-  for (int k = 1; k <= 4; ++k) {
-    const int equal = PyObject_RichCompareBool(item, numbers[static_cast<std::size_t>(k - 1)].get(), Py_EQ);
-    const auto bit = static_cast<std::uint8_t>(1u << (k - 1));
-    if (equal < 0) {
-      answer.raised = static_cast<std::uint8_t>(0xfu & ~(bit - 1u));
-      answer.entry = mind::Answer::LookupRaised;
-      s.errors.push_back({position, static_cast<mind::AnswerStep>(static_cast<int>(mind::AnswerStep::Equal1) + k - 1), take_kept()});
-      return;
-    }
-    if (equal) answer.equal |= bit;
-  }
-  PyObject* found = PyDict_GetItemWithError(entries, item);  // borrowed
-  if (found != nullptr) {
-    answer.entry = static_cast<std::int8_t>(PyLong_AsLong(found));
-  } else if (PyErr_Occurred()) {
-    answer.entry = mind::Answer::LookupRaised;
-    s.errors.push_back({position, mind::AnswerStep::Lookup, take_kept()});
-  }
-}
-
-Snapshot take_snapshot(PyObject* user_responses) {
-  Snapshot s;
-  std::array<Ref, 4> numbers;
-  Ref entries = require(PyDict_New());
-  for (int k = 1; k <= 4; ++k) {
-    numbers[static_cast<std::size_t>(k - 1)] = require(PyLong_FromLong(k));
-    require_status(PyDict_SetItem(entries.get(), numbers[static_cast<std::size_t>(k - 1)].get(), numbers[static_cast<std::size_t>(k - 1)].get()));
-  }
-  std::vector<mind::Answer> answers;
-  Ref iterator = Ref::consuming(PyObject_GetIter(user_responses));
-  while (iterator) {
-    Ref item = Ref::consuming(PyIter_Next(iterator.get()));
-    if (!item) break;
-    mind::Answer& answer = answers.emplace_back();
-    if (!judge_number(item.get(), answer)) judge_object(item.get(), answers.size() - 1, entries.get(), numbers, s, answer);
-    s.objects.push_back(std::move(item));
-  }
-  if (PyErr_Occurred()) {
-    s.errors.push_back({0, mind::AnswerStep::Iterate, take_kept()});
-    s.answers = mind::Answers::unreadable();
-  } else {
-    s.answers = mind::Answers(std::move(answers));
-  }
-  return s;
-}
-
-void append_repr(std::string& out, PyObject* object) {
-  Ref repr = require(PyObject_Repr(object));
-  Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(repr.get(), &size);
-  if (text == nullptr) throw PythonError{};
-  out.append(text, static_cast<std::size_t>(size));
-}
-
-void append_set_line(std::string& out, const std::vector<mind::Value>& members, bridge::ReportConverter& converter) {
-  if (mind::append_integer_set(out, members)) return;
-  Ref set = require(PySet_New(nullptr));
-  for (const auto& member : members) require_status(PySet_Add(set.get(), converter.to_python(member).get()));
-  append_repr(out, set.get());
-}
-
-// The kept answers as plain ints, when every one of them is one.
-std::optional<std::vector<std::int64_t>> plain_ints(const std::vector<std::size_t>& kept, const Snapshot& s) {
-  std::vector<std::int64_t> values;
-  values.reserve(kept.size());
-  for (const std::size_t p : kept) {
-    PyObject* answer = s.objects[p].get();
-    if (!PyLong_CheckExact(answer)) return std::nullopt;
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(answer, &overflow);
-    if (overflow != 0) return std::nullopt;
-    values.push_back(v);
-  }
-  return values;
-}
-
-void append_answers_line(std::string& out, const std::vector<std::size_t>& kept, const Snapshot& s) {
-  if (const auto values = plain_ints(kept, s)) return mind::append_integer_list(out, *values);
-  Ref list = require(PyList_New(static_cast<Py_ssize_t>(kept.size())));
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    require_status(PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), Ref(s.objects[kept[i]]).release()));
-  }
-  append_repr(out, list.get());
-}
-
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
-void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapshot& s, bridge::ReportConverter& converter) {
-  std::string lines;
+void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& snapshot, bridge::ReportConverter& converter) {
   Ref failure;
-  try {
-    for (const auto& trait : traits) {
-      append_set_line(lines, trait.question_numbers, converter);
-      lines += '\n';
-      if (!trait.answers_kept) continue;
-      append_answers_line(lines, trait.kept, s);
-      lines += '\n';
-    }
-  } catch (const PythonError&) {
-    failure = take_raised();
-  }
+  const std::string lines = bridge::diagnostic_text(outcome.lines, snapshot, converter, failure);
   if (!lines.empty()) {
     Ref text = require(PyUnicode_DecodeUTF8(lines.data(), static_cast<Py_ssize_t>(lines.size()), nullptr));
     host::write_stdout(text.get());
@@ -212,39 +59,6 @@ void write_diagnostics(const std::vector<mind::TraitLines>& traits, const Snapsh
   }
 }
 
-// The host's own error for user_responses[position].
-[[noreturn]] void raise_missing_answer(PyObject* user_responses, std::size_t position) {
-  Ref index = require(PyLong_FromSize_t(position));
-  require(PyObject_GetItem(user_responses, index.get()));
-  PyErr_SetString(PyExc_IndexError, "list index out of range");  // the sequence changed under us
-  throw PythonError{};
-}
-
-// An answer keeps at most one error of its own; the iteration keeps its own beside it.
-[[noreturn]] void raise_answer_failure(const mind::AnswerFailed& failed, const Snapshot& s) {
-  const bool iterating = failed.step == mind::AnswerStep::Iterate;
-  for (const KeptError& kept : s.errors) {
-    if (kept.position == failed.position && (kept.step == mind::AnswerStep::Iterate) == iterating) {
-      PyErr_SetRaisedException(Ref(kept.error).release());
-      throw PythonError{};
-    }
-  }
-  // The answer has no entry in the answer map: the host's KeyError carries the answer itself.
-  host::raise_with(PyExc_KeyError, s.objects[failed.position].get());
-}
-
-// The answers' errors as this call took them.
-class SnapshotErrors final : public bridge::AnswerErrors {
- public:
-  SnapshotErrors(const Snapshot& s, PyObject* user_responses) noexcept : s_(s), user_responses_(user_responses) {}
-  void set(const mind::MissingAnswer& missing) const override { raise_missing_answer(user_responses_, missing.position); }
-  void set(const mind::AnswerFailed& failed) const override { raise_answer_failure(failed, s_); }
-
- private:
-  const Snapshot& s_;
-  PyObject* user_responses_;
-};
-
 PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
@@ -253,7 +67,7 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
     Ref user_responses = host::attribute(response, "user_responses");
     Ref database = host::attribute(response, "sqlite_database");
     const std::string path = host::file_path(database.get());
-    const Snapshot snapshot = take_snapshot(user_responses.get());
+    const bridge::Snapshot snapshot = bridge::take_snapshot(user_responses.get());
 
     mind::Outcome outcome;
     host::SignalHandlers signals;
@@ -264,13 +78,9 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
     }
     if (outcome.stopped) signals.restore_raised();
     bridge::ReportConverter& converter = *state_of(module)->converter;
-    write_diagnostics(outcome.lines, snapshot, converter);
-    if (outcome.failure) bridge::raise_failure(outcome.failure->reason(), converter, SnapshotErrors(snapshot, user_responses.get()));
-
-    Ref report = require(PyDict_New());
-    require_status(PyDict_SetItemString(report.get(), "client_id", client_id.get()));
-    converter.add_entries(report.get(), outcome.sections);
-    return report.release();
+    write_diagnostics(outcome, snapshot, converter);
+    if (outcome.failure) bridge::raise_run_failure(*outcome.failure, snapshot, user_responses.get(), converter);
+    return bridge::report_of(client_id.get(), outcome.sections, converter).release();
   });
 }
 

@@ -1,71 +1,73 @@
 #include "mind/run.hpp"
 
 #include "mind/database.hpp"
-#include "mind/scoring_keys.hpp"
+#include "mind/tally.hpp"
 
-#include <array>
-#include <optional>
+#include <string>
 
 namespace mind {
 
 namespace {
 
-// The tables of one run: the two keys that are only tallied are tallied as they are read, the
-// others kept whole.
-struct Tables {
-  explicit Tables(const Answers& answers) noexcept : ctd(answers), qtm(answers) {}
-  const Table& operator[](TableId id) const { return *kept[id]; }
+using TableSlots = std::array<std::optional<Table>, table_count>;
 
-  std::array<std::optional<Table>, table_count> kept;  // all but "CTD" and "QTM"
-  KeyTally ctd;
-  KeyTally qtm;
+// The tables of one run. The two keys that are only tallied go to their tallies as they are read,
+// or, when no tally is given, are kept whole like the others.
+struct Tallies {
+  KeyTally* ctd;
+  KeyTally* qtm;
 };
 
-void read_tables(const char* path, Tables& tables, StopCheck& stop) {
+void read_tables(const char* path, TableSlots& kept, Tallies tallies, StopCheck& stop) {
   Database db(path, &stop);
   db.begin_read();
   for (std::size_t id = 0; id < table_count; ++id) {
     stop.check();
-    if (id == CTD) {
-      db.stream_table(table_names[id], tables.ctd);
-    } else if (id == QTM) {
-      db.stream_table(table_names[id], tables.qtm);
+    if (id == CTD && tallies.ctd != nullptr) {
+      db.stream_table(table_names[id], *tallies.ctd);
+    } else if (id == QTM && tallies.qtm != nullptr) {
+      db.stream_table(table_names[id], *tallies.qtm);
     } else {
-      tables.kept[id] = db.read_table(table_names[id]);
+      kept[id] = db.read_table(table_names[id]);
     }
   }
   db.end_read();
   db.close();
 }
 
-Map score(const Tables& t, const Answers& answers, std::vector<TraitLines>& lines, StopCheck& stop) {
-  const Identifiers ids(t[IDs]);
+// Hands a kept table to a tally as its read would have: the names, then the rows.
+void replay(const Table& table, KeyTally& tally) {
+  std::vector<std::string> names;
+  names.reserve(table.columns().size());
+  for (const Column& column : table.columns()) names.push_back(column.name);
+  tally.start(std::move(names));
+  tally.take_rows(table);
+}
+
+Map score(const TableSlots& t, const KeyTally& ctd, const KeyTally& qtm, const Answers& answers,
+          std::vector<TraitLines>& lines, StopCheck& stop) {
+  const Identifiers ids(*t[IDs]);
   Map sections;
   sections.reserve(6);
-  sections.push_back({"Personality_Type", personality_type(t[PRS], answers, lines)});
+  sections.push_back({"Personality_Type", personality_type(*t[PRS], answers, lines)});
   stop.check();
-  sections.push_back({"vak", learning_style(t[VAK], answers)});
+  sections.push_back({"vak", learning_style(*t[VAK], answers)});
   stop.check();
-  sections.push_back({"Emotional_Intelligance", emotional_intelligence(t[EMQ], answers)});
+  sections.push_back({"Emotional_Intelligance", emotional_intelligence(*t[EMQ], answers)});
   stop.check();
-  sections.push_back({"Roles", team_roles(t[TRS], answers)});
+  sections.push_back({"Roles", team_roles(*t[TRS], answers)});
   stop.check();
-  sections.push_back({"Traits", traits(t.qtm, ids)});
+  sections.push_back({"Traits", traits(qtm, ids)});
   stop.check();
-  sections.push_back({"Spaces", competences(t.ctd, t[CMF], ids)});
+  sections.push_back({"Spaces", competences(ctd, *t[CMF], ids)});
   return sections;
 }
 
-}  // namespace
-
-Outcome run(const char* database_path, const Answers& answers, StopCheck* stop) {
+template <class Body>
+Outcome outcome_of(Body&& body) {
   Outcome outcome;
-  StopCheck never;
-  StopCheck& check = stop != nullptr ? *stop : never;
   try {
-    Tables tables(answers);
-    read_tables(database_path, tables, check);
-    outcome.sections = score(tables, answers, outcome.lines, check);
+    outcome.sections = body(outcome.lines);
   } catch (Failure& failure) {
     outcome.sections.clear();
     outcome.failure.emplace(std::move(failure));
@@ -74,6 +76,36 @@ Outcome run(const char* database_path, const Answers& answers, StopCheck* stop) 
     outcome.stopped = true;
   }
   return outcome;
+}
+
+}  // namespace
+
+Outcome run(const char* database_path, const Answers& answers, StopCheck* stop) {
+  StopCheck never;
+  StopCheck& check = stop != nullptr ? *stop : never;
+  return outcome_of([&](std::vector<TraitLines>& lines) {
+    KeyTally ctd(answers);
+    KeyTally qtm(answers);
+    TableSlots kept;
+    read_tables(database_path, kept, {&ctd, &qtm}, check);
+    return score(kept, ctd, qtm, answers, lines, check);
+  });
+}
+
+KeptTables::KeptTables(const char* database_path) {
+  StopCheck never;
+  read_tables(database_path, tables_, {nullptr, nullptr}, never);
+}
+
+Outcome KeptTables::run(const Answers& answers) const {
+  StopCheck never;
+  return outcome_of([&](std::vector<TraitLines>& lines) {
+    KeyTally ctd(answers);
+    KeyTally qtm(answers);
+    replay(*tables_[CTD], ctd);
+    replay(*tables_[QTM], qtm);
+    return score(tables_, ctd, qtm, answers, lines, never);
+  });
 }
 
 }  // namespace mind

@@ -3,10 +3,13 @@
 
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
+#include "mind/scoring_keys.hpp"
 #include "mind/sections.hpp"
 #include "mind/stop.hpp"
+#include "mind/table.hpp"
 #include "mind/value.hpp"
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -23,5 +26,20 @@ struct Outcome {
 // objects afterwards. Reads the database once, in one read transaction, and closes it on every path.
 // `stop`, when given, is asked inside every statement and between tables and sections.
 Outcome run(const char* database_path, const Answers& answers, StopCheck* stop = nullptr);
+
+// The eight tables read once for many clients: "CTD" and "QTM", which one client's run tallies as
+// they are read, are kept whole here and tallied again for each client.
+class KeptTables {
+ public:
+  // Reads as run() reads; a failure to read is the Failure every client's run would meet.
+  explicit KeptTables(const char* database_path);
+
+  // What run() gives for these answers on the database the tables were read from. Safe to call
+  // from several threads at once.
+  Outcome run(const Answers& answers) const;
+
+ private:
+  std::array<std::optional<Table>, table_count> tables_;
+};
 
 }  // namespace mind

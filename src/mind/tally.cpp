@@ -46,7 +46,8 @@ void KeyTally::start(std::vector<std::string> column_names) {
 }
 
 // Method codes are texts, so reading a row as stored or with its numbers as reals counts alike.
-void KeyTally::take_row(const Cell* cells) {
+template <class Row>
+void KeyTally::take(const Row& cells) {
   const std::size_t row = rows_++;
   if (failure_) return;
   try {
@@ -54,6 +55,12 @@ void KeyTally::take_row(const Cell* cells) {
   } catch (Failure& failure) {
     failure_.emplace(std::move(failure));
   }
+}
+
+void KeyTally::take_row(const Cell* cells) { take(cells); }
+
+void KeyTally::take_rows(const Table& table) {
+  for (std::size_t row = 0; row < table.row_count(); ++row) take(table.row_view(row));
 }
 
 const std::vector<std::int64_t>& KeyTally::totals() const {

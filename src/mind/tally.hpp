@@ -47,6 +47,8 @@ class KeyTally final : public RowSink {
 
   void start(std::vector<std::string> column_names) override;
   void take_row(const Cell* cells) override;
+  // Every row of a table kept whole, as its read would have handed them over.
+  void take_rows(const Table& table);
 
   // The key's columns, without rows.
   const Table& columns() const noexcept { return *columns_; }
@@ -56,6 +58,9 @@ class KeyTally final : public RowSink {
   const std::vector<std::int64_t>& totals() const;
 
  private:
+  template <class Row>
+  void take(const Row& cells);
+
   const Answers* answers_;
   std::unique_ptr<Table> columns_;  // held apart, so the names that targets point to never move
   std::vector<std::string_view> names_;

@@ -8,6 +8,7 @@ from pathlib import Path
 
 from ardo_old.args import Args
 from ardo_old.audio import get_audio_stream, stream
+from ardo_old.cohort import score_cohort
 from ardo_old.mind import mind
 from ardo_old.mind_types import Cell, Report, Space
 
@@ -69,6 +70,8 @@ def main(database: str) -> None:
     print(text)
     print(lip_sync_settings(30), Args.model_id["all-mpnet-base"])
     speak(text.splitlines()[0])
+    for result in score_cohort(database, [Assessment(f"c-{n}", [1, 2, 3, 4] * 21, Path(database)) for n in range(3)]):
+        print(result if isinstance(result, BaseException) else summary(result))
 
 
 if __name__ == "__main__":

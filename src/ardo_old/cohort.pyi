@@ -1,0 +1,24 @@
+import os
+from collections.abc import Iterable, Iterator
+from typing import Protocol
+
+from ardo_old.mind_types import Report
+
+class _Client(Protocol):
+    @property
+    def client_id(self) -> object: ...
+    @property
+    def user_responses(self) -> Iterable[object]: ...
+
+def score_cohort(
+    database: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    clients: Iterable[_Client],
+    *,
+    threads: int | None = None,
+) -> list[Report | BaseException]: ...
+def iter_cohort(
+    database: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    clients: Iterable[_Client],
+    *,
+    threads: int | None = None,
+) -> Iterator[Report | BaseException]: ...

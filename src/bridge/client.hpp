@@ -1,0 +1,47 @@
+// One client as the host hands it to scoring and gets it back: the answers taken under the global
+// lock before a run, then the diagnostic lines, the host's own error or the report after it.
+#pragma once
+
+#include "bridge/report.hpp"
+#include "host/ref.hpp"
+#include "mind/answers.hpp"
+#include "mind/failure.hpp"
+#include "mind/sections.hpp"
+#include "mind/value.hpp"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace bridge {
+
+// A host error raised while the answers were taken, kept until scoring reaches that step.
+struct KeptError {
+  std::size_t position;
+  mind::AnswerStep step;
+  host::Ref error;
+};
+
+struct Snapshot {
+  mind::Answers answers;
+  std::vector<host::Ref> objects;  // the answer objects themselves, never converted
+  std::vector<KeptError> errors;
+};
+
+// Takes every answer the host iterates, each compared with 1 to 4 and looked up once; host errors
+// are kept for the step of scoring that meets them.
+Snapshot take_snapshot(PyObject* user_responses);
+
+// The diagnostic lines of a run as mind prints them. A line whose formatting fails ends the text
+// there, its host error left in `failure`.
+std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
+                            host::Ref& failure);
+
+// Raises the host's own error for a failed run of the answers in `s`, taken from `user_responses`.
+[[noreturn]] void raise_run_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
+                                    ReportConverter& converter);
+
+// The report: "client_id" first, then the sections in order.
+host::Ref report_of(PyObject* client_id, const mind::Map& sections, ReportConverter& converter);
+
+}  // namespace bridge

@@ -1,0 +1,307 @@
+// Many clients against one read of the database: the tables are read once, each batch of clients
+// has its answers taken under the global lock, is scored on worker threads without it, and gets its
+// reports or the host's own errors built under it again, in client order.
+#include "bridge/client.hpp"
+#include "bridge/report.hpp"
+#include "host/arguments.hpp"
+#include "host/calls.hpp"
+#include "host/errors.hpp"
+#include "host/objects.hpp"
+#include "mind/run.hpp"
+
+#include <sched.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using host::PythonError;
+using host::Ref;
+using host::require;
+
+// Clients taken from the source at a time: enough to keep the workers busy, few enough that a
+// cohort of any size runs in flat memory.
+constexpr std::size_t batch_size = 1024;
+
+struct State {
+  bridge::ReportConverter* converter;
+  PyObject* iterator_type;
+};
+
+State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
+
+Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
+
+// One client of a batch: its answers taken, or the host error that taking them raised.
+struct Client {
+  Ref client_id;
+  Ref user_responses;
+  std::optional<bridge::Snapshot> snapshot;
+  Ref error;
+  mind::Outcome outcome;
+};
+
+Client take_client(PyObject* object) {
+  Client c;
+  try {
+    c.client_id = host::attribute(object, "client_id");
+    c.user_responses = host::attribute(object, "user_responses");
+    c.snapshot.emplace(bridge::take_snapshot(c.user_responses.get()));
+  } catch (const PythonError&) {
+    c.error = take_raised();
+  }
+  return c;
+}
+
+// Every client with its answers taken is scored; the threads share the clients by counting off.
+void score_batch(const mind::KeptTables& tables, std::vector<Client>& batch, std::size_t threads) {
+  if (batch.empty()) return;
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::atomic_flag failed;
+  auto work = [&] {
+    try {
+      for (std::size_t i = next++; i < batch.size(); i = next++) {
+        if (batch[i].snapshot) batch[i].outcome = tables.run(batch[i].snapshot->answers);
+      }
+    } catch (...) {
+      if (!failed.test_and_set()) failure = std::current_exception();
+      next = batch.size();
+    }
+  };
+  const std::size_t helpers = std::min(threads, batch.size()) - 1;
+  {
+    host::ReleasedLock unlocked;
+    std::vector<std::jthread> pool;
+    pool.reserve(helpers);
+    for (std::size_t t = 0; t < helpers; ++t) pool.emplace_back(work);
+    work();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+// What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
+Ref result_of(Client& c, bridge::ReportConverter& converter) {
+  if (c.error) return std::move(c.error);
+  Ref failure;
+  bridge::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
+  if (failure) return failure;
+  if (!c.outcome.failure) return bridge::report_of(c.client_id.get(), c.outcome.sections, converter);
+  try {
+    bridge::raise_run_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
+  } catch (const PythonError&) {
+    return take_raised();
+  }
+}
+
+// A cohort run in progress: the tables, the clients still to come and the results ready.
+struct Cohort {
+  std::unique_ptr<mind::KeptTables> tables;
+  std::size_t threads;
+  Ref module;
+  Ref source;
+  std::deque<Ref> ready;
+
+  void fill() {
+    std::vector<Client> batch;
+    while (batch.size() < batch_size) {
+      Ref object = Ref::consuming(PyIter_Next(source.get()));
+      if (!object) break;
+      batch.push_back(take_client(object.get()));
+    }
+    if (PyErr_Occurred()) throw PythonError{};
+    if (batch.empty()) source = Ref();
+    score_batch(*tables, batch, threads);
+    bridge::ReportConverter& converter = *state_of(module.get())->converter;
+    for (Client& c : batch) ready.push_back(result_of(c, converter));
+  }
+};
+
+struct CohortIterator {
+  PyObject_HEAD
+  Cohort* cohort;
+};
+
+Cohort* cohort_of(PyObject* self) { return reinterpret_cast<CohortIterator*>(self)->cohort; }
+
+PyObject* next(PyObject* self) {
+  return host::boundary([&]() -> PyObject* {
+    Cohort& c = *cohort_of(self);
+    while (c.ready.empty() && c.source) c.fill();
+    if (c.ready.empty()) return nullptr;
+    PyObject* result = c.ready.front().release();
+    c.ready.pop_front();
+    return result;
+  });
+}
+
+int traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  if (const Cohort* c = cohort_of(self)) {
+    Py_VISIT(c->module.get());
+    Py_VISIT(c->source.get());
+  }
+  return 0;
+}
+
+int clear(PyObject* self) {
+  delete std::exchange(reinterpret_cast<CohortIterator*>(self)->cohort, nullptr);
+  return 0;
+}
+
+PyType_Slot iterator_slots[] = {
+    {Py_tp_iter, reinterpret_cast<void*>(PyObject_SelfIter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(next)},
+    {Py_tp_traverse, reinterpret_cast<void*>(traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(host::gc_dealloc<clear>)},
+    {Py_tp_doc, const_cast<char*>("The results of a cohort, in client order, from iter_cohort.")},
+    {0, nullptr},
+};
+
+PyType_Spec iterator_definition = {
+    "ardo_old.cohort.CohortIterator",
+    sizeof(CohortIterator),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    iterator_slots,
+};
+
+std::size_t usable_cpus() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
+  return static_cast<std::size_t>(std::max(1, CPU_COUNT(&set)));
+}
+
+std::size_t thread_count(PyObject* threads) {
+  if (threads == nullptr || threads == Py_None) return usable_cpus();
+  const long n = PyLong_AsLong(threads);
+  if (n == -1 && PyErr_Occurred()) throw PythonError{};
+  if (n < 1) {
+    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+    throw PythonError{};
+  }
+  return static_cast<std::size_t>(n);
+}
+
+// Opening would create an empty database where no file is, as mind does; a cohort refuses.
+void require_file(PyObject* database, const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, database);
+    throw PythonError{};
+  }
+}
+
+std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, bridge::ReportConverter& converter) {
+  std::optional<mind::Failure> failure;
+  std::unique_ptr<mind::KeptTables> tables;
+  {
+    host::ReleasedLock unlocked;
+    try {
+      tables = std::make_unique<mind::KeptTables>(path.c_str());
+    } catch (mind::Failure& f) {
+      failure.emplace(std::move(f));
+    }
+  }
+  // Only reading can fail here, and a read failure's host error depends on no client.
+  if (failure) bridge::raise_run_failure(*failure, bridge::Snapshot{}, Py_None, converter);
+  return tables;
+}
+
+Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char* function) {
+  static const char* keywords[] = {"database", "clients", "threads", nullptr};
+  PyObject* database = nullptr;
+  PyObject* clients = nullptr;
+  PyObject* threads = nullptr;
+  const std::string format = std::string("OO|$O:") + function;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(keywords), &database, &clients, &threads)) {
+    throw PythonError{};
+  }
+  auto cohort = std::make_unique<Cohort>();
+  cohort->threads = thread_count(threads);
+  const std::string path = host::file_path(database);
+  require_file(database, path);
+  cohort->source = require(PyObject_GetIter(clients));
+  cohort->module = Ref::owning(module);
+  cohort->tables = read_tables(path, *state_of(module)->converter);
+  Ref self = host::new_instance(state_of(module)->iterator_type);
+  reinterpret_cast<CohortIterator*>(self.get())->cohort = cohort.release();
+  return self;
+}
+
+PyObject* iter_cohort(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return host::boundary([&] { return start_cohort(module, args, kwargs, "iter_cohort").release(); });
+}
+
+PyObject* score_cohort(PyObject* module, PyObject* args, PyObject* kwargs) {
+  return host::boundary([&] {
+    Ref results = start_cohort(module, args, kwargs, "score_cohort");
+    return require(PySequence_List(results.get())).release();
+  });
+}
+
+PyMethodDef methods[] = {
+    {"score_cohort", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(score_cohort)), METH_VARARGS | METH_KEYWORDS,
+     "score_cohort(database, clients, *, threads=None)\n--\n\n"
+     "Score every client against one read of an assessment database.\n\n"
+     "Each client carries `client_id` and `user_responses`, as a request to mind does. Returns, in\n"
+     "client order, what mind returns for each (its report) or the exception it raises. A failure to\n"
+     "open or read the database is raised once. `threads`: worker threads (default: the usable CPUs)."},
+    {"iter_cohort", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(iter_cohort)), METH_VARARGS | METH_KEYWORDS,
+     "iter_cohort(database, clients, *, threads=None)\n--\n\n"
+     "score_cohort as an iterator: clients are taken from any iterable in bounded batches and the\n"
+     "results yielded in order, so a cohort of any size runs in flat memory."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec_module(PyObject* module) {
+  return host::boundary_status([&] {
+    State* state = state_of(module);
+    state->converter = new bridge::ReportConverter();
+    state->iterator_type = require(PyType_FromModuleAndSpec(module, &iterator_definition, nullptr)).release();
+  });
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) {
+  if (State* state = state_of(module)) Py_VISIT(state->iterator_type);
+  return 0;
+}
+
+void free_module(void* module) {
+  if (State* state = state_of(static_cast<PyObject*>(module))) {
+    delete std::exchange(state->converter, nullptr);
+    Py_CLEAR(state->iterator_type);
+  }
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "ardo_old.cohort",
+    "Scoring of many clients against one read of an assessment database.",
+    sizeof(State),
+    methods,
+    slots,
+    traverse_module,
+    nullptr,
+    free_module,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_cohort() { return PyModuleDef_Init(&definition); }

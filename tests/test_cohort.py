@@ -1,0 +1,143 @@
+"""score_cohort and iter_cohort give, client by client, exactly what mind gives: the same report
+(key order and value types included) or an exception of the same type and arguments; a failure
+every client meets is raised once."""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import json
+import subprocess
+import sys
+import tempfile
+from importlib import resources
+from pathlib import Path
+from typing import Any
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from ardo_old.cohort import iter_cohort, score_cohort
+from ardo_old.mind import mind
+from assessment_db import Request
+from test_generated_inputs import CONTAINER_NAMES, CONTAINERS, CLIENT_IDS, EXAMPLES, answer_items, cases, safe_repr, write
+
+
+def shape(value: Any) -> Any:
+    """The value with every type and key order in view; equal NaNs compare equal."""
+    if isinstance(value, BaseException):
+        return ("raised", type(value), [safe_repr(a) for a in value.args])
+    if isinstance(value, dict):
+        return [(key, shape(item)) for key, item in value.items()]
+    if isinstance(value, list):
+        return [shape(item) for item in value]
+    return (type(value), repr(value))
+
+
+def mind_result(request: Request) -> Any:
+    try:
+        with contextlib.redirect_stdout(io.StringIO()):
+            return mind(request)
+    except Exception as error:
+        return error
+
+
+@st.composite
+def cohorts(draw):
+    case = draw(cases())
+    same_count = st.lists(st.sampled_from([1, 2, 3, 4]), min_size=len(case.answers), max_size=len(case.answers))
+    clients = [(case.answers, case.container, case.client_id)]
+    clients += draw(st.lists(st.tuples(st.one_of(same_count, answer_items), CONTAINER_NAMES, CLIENT_IDS), max_size=5))
+    return case.tables, clients, draw(st.sampled_from([1, 3]))
+
+
+@settings(max_examples=EXAMPLES, deadline=None,
+          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.large_base_example])
+@given(cohort=cohorts())
+def test_each_client_gets_what_mind_gives(cohort):
+    tables, clients, threads = cohort
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / "generated.db"
+        write(path, tables)
+        # Containers afresh for each side: a generator is used up by one reading.
+        def requests():
+            return [Request(client_id, CONTAINERS[container](answers), str(path)) for answers, container, client_id in clients]
+
+        expected = [shape(mind_result(r)) for r in requests()]
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            try:
+                got = [shape(result) for result in score_cohort(path, requests(), threads=threads)]
+            except Exception as error:  # a failure to read: every client met it, alike
+                got = [shape(error)] * len(clients)
+        assert out.getvalue() == ""
+        assert got == expected
+
+
+@pytest.fixture(scope="module")
+def sample() -> tuple[Path, list]:
+    with resources.as_file(resources.files("ardo_old") / "data" / "sample.db") as path:
+        answers = json.loads((resources.files("ardo_old") / "data" / "sample_answers.json").read_text())
+        yield path, answers
+
+
+@pytest.mark.parametrize("threads", [1, 2, 5])
+def test_a_cohort_past_one_batch_streams_in_order(sample, threads):
+    path, answers = sample
+    # Rotated answers score differently; every seventh client has too few, every eleventh no answers attribute.
+    def client(i: int) -> Any:
+        if i % 11 == 0:
+            return object()
+        rotated = answers[i % 82:] + answers[:i % 82]
+        return Request(f"c{i}", rotated[: 10 if i % 7 == 0 else 82], str(path))
+
+    got = iter_cohort(path, (client(i) for i in range(2100)), threads=threads)
+    for i, result in enumerate(got):
+        if i % 11 == 0:
+            assert isinstance(result, AttributeError)
+        elif i % 97 == 0 or i % 7 == 0:
+            assert shape(result) == shape(mind_result(client(i)))
+    assert i == 2099
+
+
+@pytest.mark.parametrize("database, error", [("missing.db", FileNotFoundError), (1.5, TypeError)])
+def test_a_database_that_cannot_be_read_fails_the_call(tmp_path, database, error):
+    target = tmp_path / database if isinstance(database, str) else database
+    with pytest.raises(error):
+        score_cohort(target, [Request("c", [1], None)])
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_the_command_gives_a_line_for_every_line_in_order(sample, tmp_path):
+    _, answers = sample
+    good = [{"client_id": f"c{i}", "answers": answers[i:] + answers[:i]} for i in range(3)]
+    lines = [json.dumps(good[0]), "not json", json.dumps({"client_id": 7}), json.dumps(good[1]), "",
+             json.dumps({"client_id": "short", "answers": [1, 2]}), json.dumps(good[2])]
+    (tmp_path / "in.jsonl").write_text("\n".join(lines) + "\n")
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "in.jsonl", "--out", "out.jsonl",
+                          "--jobs", "2"], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stdout, run.stderr) == (1, "", "")
+    written = [json.loads(line) for line in (tmp_path / "out.jsonl").read_text().splitlines()]
+    with resources.as_file(resources.files("ardo_old") / "data" / "sample.db") as path:
+        expected = [mind_result(Request(c["client_id"], c["answers"], str(path))) for c in good]
+    assert [written[i] for i in (0, 3, 6)] == expected
+    errors = [(w["client_id"], w["line"], w["error"]["type"]) for w in (written[i] for i in (1, 2, 4, 5))]
+    assert errors == [(None, 2, "ValueError"), (7, 3, "ValueError"), (None, 5, "ValueError"), ("short", 6, "IndexError")]
+
+
+def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path):
+    distributed = pytest.importorskip("dask.distributed", reason="the dask extra is not installed")
+    from ardo_old.cohort_dask import score_on_dask
+
+    path, answers = sample
+    lines = [json.dumps({"client_id": i, "answers": answers[i:] + answers[:i][: 82 - i % 5]}) for i in range(300)]
+    lines[17], lines[250] = "{", "\udcff"
+    (tmp_path / "in.jsonl").write_bytes("\n".join(lines).encode("utf-8", "surrogateescape") + b"\n")
+    local = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "in.jsonl", "--db", str(path)],
+                           cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client, open(tmp_path / "out.jsonl", "w") as out:
+        status = score_on_dask(client, path, tmp_path / "in.jsonl", out, blocksize=8000)
+    assert (status, (tmp_path / "out.jsonl").read_text()) == (1, local.stdout)
+    assert local.returncode == 1 and local.stdout.count("\n") == 300
