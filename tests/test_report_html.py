@@ -15,8 +15,7 @@ from PIL import Image, ImageOps
 import browser
 from assessment_db import Request
 from ardo_old.mind import mind
-from ardo_old.report_html import (EMOTION_NAMES, POLE_NAMES, POLE_PAIRS, ROLE_NAMES, render_report,
-                                  write_pages)
+from ardo_old.report_html import EMOTION_NAMES, POLE_NAMES, POLE_PAIRS, ROLE_NAMES, render_report
 
 DATA = resources.files("ardo_old").joinpath("data")
 SAMPLE_ANSWERS = json.loads(DATA.joinpath("sample_answers.json").read_text(encoding="utf-8"))
@@ -134,7 +133,11 @@ def test_a_cohort_writes_a_page_per_client_and_an_index_linking_them(tmp_path):
             results.append((client_id, score(answers, client_id)))
         except IndexError as error:
             results.append((client_id, error))
-    index = write_pages(results, tmp_path / "cohort")
+    (tmp_path / "cohort.jsonl").write_text("".join(json.dumps({"client_id": c, "answers": a}) + "\n" for c, a in clients))
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "cohort.jsonl", "--out", "cohort.out",
+                          "--html", "cohort"], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stderr) == (1, "")
+    index = tmp_path / "cohort" / "index.html"
     dom = browser.dom(index)
     pages = re.findall(r'<a href="([^"]+)">', dom)
     assert len(set(pages)) == 3 and all((index.parent / name).is_file() for name in pages)

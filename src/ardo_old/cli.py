@@ -14,8 +14,8 @@ import sqlite3
 import sys
 from importlib import resources
 from pathlib import Path
-from types import SimpleNamespace
-from typing import Any, Sequence
+from types import ModuleType, SimpleNamespace
+from typing import Any, Callable, Sequence
 
 from ardo_old import cohort_cli
 from ardo_old._check import answer_range, check_database
@@ -77,8 +77,9 @@ def build_parser() -> argparse.ArgumentParser:
                             f"{SAMPLE_CLIENT_ID!r} for the sample answers, otherwise null)")
     command.add_argument("--diagnostics", action="store_true",
                        help="also write the scorer's eight diagnostic lines to standard error")
-    command.add_argument("--html", metavar="FILE", type=Path,
-                         help="also write the report as one self-contained HTML page to FILE "
+    command.add_argument("--html", metavar="FILE|DIR", type=Path,
+                         help="also write the report as one self-contained HTML page to FILE; with "
+                              "--clients, a folder of one page per client and an index.html "
                               "(needs the 'html' extra)")
     cohort_cli.add_arguments(command)
     command.set_defaults(run=run_score)
@@ -200,19 +201,21 @@ def run_score(args: argparse.Namespace) -> int:
         sys.stderr.write(diagnostics)
     print(json.dumps(jsonable(report), indent=2, allow_nan=False))
     if args.html is not None:
-        write_html(args.html, report)
+        write_html(args.html, lambda html: args.html.write_text(html.render_report(report), encoding="utf-8"))
     return 0
 
 
-def write_html(path: Path, report: dict) -> None:
+def write_html(path: Path, write: Callable[[ModuleType], object]) -> None:
+    """Runs ``write`` with the module that makes the pages; a missing Jinja2 or an unwritable
+    ``path`` is a one-line error."""
     try:
-        from ardo_old.report_html import render_report
+        from ardo_old import report_html
 
-        path.write_text(render_report(report), encoding="utf-8")
+        write(report_html)
     except ModuleNotFoundError as missing:
         raise CommandError(str(missing)) from None
     except OSError as error:
-        raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
+        raise CommandError(f"cannot write {error.filename or path}: {error.strerror or error}") from None
 
 
 def check(database: Path) -> list[Problem]:

@@ -111,15 +111,30 @@ def _progress(results: Iterator[Scored]) -> Iterable[Scored]:
     return tqdm(results, unit=" clients", file=sys.stderr)
 
 
-def write_results(results: Iterable[Scored], out: IO[str]) -> int:
-    """Writes a whole line at a time, each flushed, so a run cut short leaves whole lines; 1 when any line failed."""
-    status = 0
+def emitted(results: Iterable[Scored], out: IO[str]) -> Iterator[Scored]:
+    """Writes a whole line at a time, each flushed, so a run cut short leaves whole lines."""
     for scored in _progress(iter(results)):
         out.write(output_line(scored) + "\n")
         out.flush()
-        if scored.error is not None:
-            status = 1
-    return status
+        yield scored
+
+
+def write_results(results: Iterable[Scored], out: IO[str], html: Path | None = None) -> int:
+    """Writes the lines, and with ``html`` a folder of report pages as they come; 1 when any line failed."""
+    failed = 0
+
+    def counted() -> Iterator[Scored]:
+        nonlocal failed
+        for scored in emitted(results, out):
+            failed += scored.error is not None
+            yield scored
+
+    if html is None:
+        deque(counted(), maxlen=0)
+    else:
+        pages = ((s.client_id, s.report if s.report is not None else s.error) for s in counted())
+        cli.write_html(html, lambda report_html: report_html.write_pages(pages, html))
+    return 1 if failed else 0
 
 
 def run(args: argparse.Namespace) -> int:
@@ -135,6 +150,6 @@ def run(args: argparse.Namespace) -> int:
         except OSError as error:
             raise cli.CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
         try:
-            return write_results(score_lines(database, source, args.jobs), out)
+            return write_results(score_lines(database, source, args.jobs), out, args.html)
         except (sqlite3.Error, UnicodeDecodeError) as error:
             raise cli.CommandError(f"cannot score {database}: {error}") from None
