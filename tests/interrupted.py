@@ -63,6 +63,9 @@ def _main(request: dict[str, Any]) -> None:
     if not os.environ.get("ARDO_SANITIZED"):  # the sanitizers reserve far more address space
         resource.setrlimit(resource.RLIMIT_AS, (MEMORY_CAP, MEMORY_CAP))
     answers = [InterruptingAnswer()] if request["answers"] == "interrupting" else request["answers"]
+    # The disposition of SIGINT is inherited: a shell without job control starts its background jobs
+    # with SIGINT ignored, and an interpreter started so installs no handler of its own.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     print("calling", flush=True)
     out, sys.stdout = sys.stdout, open(os.devnull, "w")
     try:
