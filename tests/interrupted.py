@@ -12,6 +12,7 @@ import resource
 import signal
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 from typing import Any
@@ -36,6 +37,9 @@ def call_interrupted(path: Path | str, answers: list | str, sigint_after: float 
     "ms_after_sigint": how long after the signal the child reported."""
     request = json.dumps({"path": str(path), "answers": answers})
     child = subprocess.Popen([sys.executable, __file__, request], stdout=subprocess.PIPE, text=True)
+    # A child that never answers is killed, so its test fails instead of hanging the suite.
+    deadline = threading.Timer(timeout, child.kill)
+    deadline.start()
     try:
         assert child.stdout.readline() == "calling\n"
         sent = None
@@ -48,6 +52,7 @@ def call_interrupted(path: Path | str, answers: list | str, sigint_after: float 
             result["ms_after_sigint"] = (time.monotonic() - sent) * 1000
         assert child.wait(timeout) == 0
     finally:
+        deadline.cancel()
         child.kill()
         child.wait()
     return result
