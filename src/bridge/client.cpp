@@ -17,19 +17,6 @@ using host::require_status;
 
 namespace {
 
-Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
-
-// An ordinary error of the answers is kept for the step that needs it. Anything else
-// (KeyboardInterrupt, SystemExit, what a signal handler raises) ends the call at once.
-Ref take_kept() {
-  Ref error = take_raised();
-  if (!PyErr_GivenExceptionMatches(error.get(), PyExc_Exception)) {
-    PyErr_SetRaisedException(error.release());
-    throw PythonError{};
-  }
-  return error;
-}
-
 // Exact ints, bools and floats are judged here without a host call; the host would judge them alike.
 bool judge_number(PyObject* item, mind::Answer& answer) {
   double value = 0;
@@ -63,7 +50,7 @@ void judge_object(PyObject* item, std::size_t position, PyObject* entries, const
     if (equal < 0) {
       answer.raised = static_cast<std::uint8_t>(0xfu & ~(bit - 1u));
       answer.entry = mind::Answer::LookupRaised;
-      s.errors.push_back({position, static_cast<mind::AnswerStep>(static_cast<int>(mind::AnswerStep::Equal1) + k - 1), take_kept()});
+      s.errors.push_back({position, static_cast<mind::AnswerStep>(static_cast<int>(mind::AnswerStep::Equal1) + k - 1), host::take_ordinary_error()});
       return;
     }
     if (equal) answer.equal |= bit;
@@ -73,7 +60,7 @@ void judge_object(PyObject* item, std::size_t position, PyObject* entries, const
     answer.entry = static_cast<std::int8_t>(PyLong_AsLong(found));
   } else if (PyErr_Occurred()) {
     answer.entry = mind::Answer::LookupRaised;
-    s.errors.push_back({position, mind::AnswerStep::Lookup, take_kept()});
+    s.errors.push_back({position, mind::AnswerStep::Lookup, host::take_ordinary_error()});
   }
 }
 
@@ -97,7 +84,7 @@ Snapshot take_snapshot(PyObject* user_responses) {
     s.objects.push_back(std::move(item));
   }
   if (PyErr_Occurred()) {
-    s.errors.push_back({0, mind::AnswerStep::Iterate, take_kept()});
+    s.errors.push_back({0, mind::AnswerStep::Iterate, host::take_ordinary_error()});
     s.answers = mind::Answers::unreadable();
   } else {
     s.answers = mind::Answers(std::move(answers));
@@ -160,7 +147,7 @@ std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const S
       lines += '\n';
     }
   } catch (const PythonError&) {
-    failure = take_raised();
+    failure = host::take_raised();
   }
   return lines;
 }

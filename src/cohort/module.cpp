@@ -1,8 +1,9 @@
 // Many clients against one read of the database: the tables are read once, each batch of clients
-// has its answers taken under the global lock, is scored on worker threads without it, and gets its
+// has its answers taken under the global lock, is scored on helper threads without it, and gets its
 // reports or the host's own errors built under it again, in client order.
 #include "bridge/client.hpp"
 #include "bridge/report.hpp"
+#include "cohort/pool.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
@@ -12,13 +13,10 @@
 #include <sched.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,8 +37,6 @@ struct State {
 
 State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
 
-Ref take_raised() { return Ref::consuming(PyErr_GetRaisedException()); }
-
 // One client of a batch: its answers taken, or the host error that taking them raised.
 struct Client {
   Ref client_id;
@@ -57,36 +53,9 @@ Client take_client(PyObject* object) {
     c.user_responses = host::attribute(object, "user_responses");
     c.snapshot.emplace(bridge::take_snapshot(c.user_responses.get()));
   } catch (const PythonError&) {
-    c.error = take_raised();
+    c.error = host::take_ordinary_error();
   }
   return c;
-}
-
-// Every client with its answers taken is scored; the threads share the clients by counting off.
-void score_batch(const mind::KeptTables& tables, std::vector<Client>& batch, std::size_t threads) {
-  if (batch.empty()) return;
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr failure;
-  std::atomic_flag failed;
-  auto work = [&] {
-    try {
-      for (std::size_t i = next++; i < batch.size(); i = next++) {
-        if (batch[i].snapshot) batch[i].outcome = tables.run(batch[i].snapshot->answers);
-      }
-    } catch (...) {
-      if (!failed.test_and_set()) failure = std::current_exception();
-      next = batch.size();
-    }
-  };
-  const std::size_t helpers = std::min(threads, batch.size()) - 1;
-  {
-    host::ReleasedLock unlocked;
-    std::vector<std::jthread> pool;
-    pool.reserve(helpers);
-    for (std::size_t t = 0; t < helpers; ++t) pool.emplace_back(work);
-    work();
-  }
-  if (failure) std::rethrow_exception(failure);
 }
 
 // What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
@@ -99,30 +68,71 @@ Ref result_of(Client& c, bridge::ReportConverter& converter) {
   try {
     bridge::raise_run_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
   } catch (const PythonError&) {
-    return take_raised();
+    return host::take_raised();
   }
 }
 
-// A cohort run in progress: the tables, the clients still to come and the results ready.
+// A batch of clients and the scoring of those whose answers were taken. Never moves, since the
+// pool holds it while helpers score it.
+struct Flight {
+  std::vector<Client> clients;
+  cohort::Batch batch;
+
+  explicit Flight(std::vector<Client> taken) : clients(std::move(taken)), batch(jobs_of(clients)) {}
+
+  static std::vector<cohort::Job> jobs_of(std::vector<Client>& clients) {
+    std::vector<cohort::Job> jobs;
+    jobs.reserve(clients.size());
+    for (Client& c : clients) {
+      if (c.snapshot) jobs.push_back({&c.snapshot->answers, &c.outcome});
+    }
+    return jobs;
+  }
+};
+
+// A cohort run in progress. Two batches are in flight: while helpers score the one taken last,
+// the thread holding the lock builds the results of the one before and then takes the next.
 struct Cohort {
   std::unique_ptr<mind::KeptTables> tables;
-  std::size_t threads;
   Ref module;
   Ref source;
+  Ref source_error;  // raised once the results of the clients taken before it are all out
   std::deque<Ref> ready;
+  std::unique_ptr<Flight> scoring;
+  std::unique_ptr<cohort::Pool> pool;  // stopped first, before what its helpers read goes
+
+  ~Cohort() { pool.reset(); }
+
+  // Takes clients up to a batch; an error of the source ends the source.
+  std::unique_ptr<Flight> take_batch() {
+    std::vector<Client> clients;
+    while (source && clients.size() < batch_size) {
+      Ref object = Ref::consuming(PyIter_Next(source.get()));
+      if (object) {
+        clients.push_back(take_client(object.get()));
+        continue;
+      }
+      if (PyErr_Occurred()) source_error = host::take_ordinary_error();
+      source = Ref();
+    }
+    if (clients.empty()) return nullptr;
+    auto flight = std::make_unique<Flight>(std::move(clients));
+    pool->submit(flight->batch);
+    return flight;
+  }
 
   void fill() {
-    std::vector<Client> batch;
-    while (batch.size() < batch_size) {
-      Ref object = Ref::consuming(PyIter_Next(source.get()));
-      if (!object) break;
-      batch.push_back(take_client(object.get()));
+    std::unique_ptr<Flight> done = std::exchange(scoring, take_batch());
+    if (!done) return;
+    {
+      host::ReleasedLock unlocked;
+      pool->finish(done->batch);
     }
-    if (PyErr_Occurred()) throw PythonError{};
-    if (batch.empty()) source = Ref();
-    score_batch(*tables, batch, threads);
+    // A list of clients runs no host code that would notice Ctrl-C between batches.
+    if (PyErr_CheckSignals() != 0) throw PythonError{};
     bridge::ReportConverter& converter = *state_of(module.get())->converter;
-    for (Client& c : batch) ready.push_back(result_of(c, converter));
+    for (Client& c : done->clients) ready.push_back(result_of(c, converter));
+    pool->recycle(done->batch);
   }
 };
 
@@ -136,8 +146,11 @@ Cohort* cohort_of(PyObject* self) { return reinterpret_cast<CohortIterator*>(sel
 PyObject* next(PyObject* self) {
   return host::boundary([&]() -> PyObject* {
     Cohort& c = *cohort_of(self);
-    while (c.ready.empty() && c.source) c.fill();
-    if (c.ready.empty()) return nullptr;
+    while (c.ready.empty() && (c.source || c.scoring)) c.fill();
+    if (c.ready.empty()) {
+      if (c.source_error) PyErr_SetRaisedException(c.source_error.release());
+      return nullptr;
+    }
     PyObject* result = c.ready.front().release();
     c.ready.pop_front();
     return result;
@@ -228,12 +241,13 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
     throw PythonError{};
   }
   auto cohort = std::make_unique<Cohort>();
-  cohort->threads = thread_count(threads);
+  const std::size_t thread_total = thread_count(threads);
   const std::string path = host::file_path(database);
   require_file(database, path);
   cohort->source = require(PyObject_GetIter(clients));
   cohort->module = Ref::owning(module);
   cohort->tables = read_tables(path, *state_of(module)->converter);
+  cohort->pool = std::make_unique<cohort::Pool>(*cohort->tables, thread_total - 1);
   Ref self = host::new_instance(state_of(module)->iterator_type);
   reinterpret_cast<CohortIterator*>(self.get())->cohort = cohort.release();
   return self;

@@ -26,4 +26,15 @@ void raise_with(PyObject* type, PyObject* arg) {
   throw PythonError{};
 }
 
+Ref take_raised() noexcept { return Ref::consuming(PyErr_GetRaisedException()); }
+
+Ref take_ordinary_error() {
+  Ref error = take_raised();
+  if (!PyErr_GivenExceptionMatches(error.get(), PyExc_Exception)) {
+    PyErr_SetRaisedException(error.release());
+    throw PythonError{};
+  }
+  return error;
+}
+
 }  // namespace host

@@ -33,6 +33,14 @@ int boundary_status(Body&& body) noexcept {
   }
 }
 
+// The error set now, taken from the interpreter: the caller owns it.
+Ref take_raised() noexcept;
+
+// The error set now, when it is an ordinary one (an Exception), to be handed out later in place of
+// a result. Anything else (KeyboardInterrupt, SystemExit, what a signal handler raises) is left set
+// and thrown as PythonError, so it ends the call at once.
+Ref take_ordinary_error();
+
 // Raises `type(arg)` with the given argument object: KeyError(key) keeps the key itself.
 [[noreturn]] void raise_with(PyObject* type, PyObject* arg);
 
