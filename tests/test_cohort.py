@@ -141,3 +141,45 @@ def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path):
         status = score_on_dask(client, path, tmp_path / "in.jsonl", out, blocksize=8000)
     assert (status, (tmp_path / "out.jsonl").read_text()) == (1, local.stdout)
     assert local.returncode == 1 and local.stdout.count("\n") == 300
+
+
+class Interrupting:
+    def __eq__(self, other):
+        raise KeyboardInterrupt
+
+
+def native_threads() -> int:
+    return len(list(Path("/proc/self/task").iterdir()))
+
+
+@pytest.mark.parametrize("threads", [1, 3])
+@pytest.mark.parametrize("ending", ["source fails", "answer interrupts", "abandoned"])
+def test_a_run_ends_cleanly_past_batches_in_flight(sample, threads, ending):
+    path, answers = sample
+    before = native_threads()
+    reentered = []
+    def source():
+        for i in range(2500):
+            if i == 1200:
+                with pytest.raises(ValueError, match="already running") as refused:
+                    next(run)
+                reentered.append(refused.type)
+            yield Request(i, [Interrupting()] + answers[1:] if ending == "answer interrupts" and i == 1500 else answers, str(path))
+        raise ValueError("the source broke")
+
+    run = iter_cohort(path, source(), threads=threads)
+    if ending == "abandoned":
+        next(run)
+        del run
+    elif ending == "source fails":
+        # Every client taken before the failure is scored and handed out before it.
+        results = []
+        with pytest.raises(ValueError, match="the source broke"):
+            results.extend(run)
+        assert [r["client_id"] for r in results] == list(range(2500))
+        assert list(run) == [] and reentered == [ValueError]
+    else:
+        with pytest.raises(KeyboardInterrupt):
+            list(run)
+        del run
+    assert native_threads() <= before  # the helpers are gone; a thread of an earlier test may be too

@@ -100,8 +100,36 @@ struct Cohort {
   std::deque<Ref> ready;
   std::unique_ptr<Flight> scoring;
   std::unique_ptr<cohort::Pool> pool;  // stopped first, before what its helpers read goes
+  bool running = false;
 
-  ~Cohort() { pool.reset(); }
+  ~Cohort() { end(); }
+
+  // Once every result is out, or the run failed, the helpers and the tables are let go at once.
+  void end() {
+    pool.reset();
+    scoring.reset();
+    source = Ref();
+    tables.reset();
+  }
+
+  // The next result in client order; none once the run is over.
+  Ref next_result() {
+    try {
+      while (ready.empty() && (source || scoring)) fill();
+    } catch (...) {
+      end();
+      throw;
+    }
+    if (ready.empty()) {
+      end();
+      if (!source_error) return Ref();
+      PyErr_SetRaisedException(source_error.release());
+      throw PythonError{};
+    }
+    Ref result = std::move(ready.front());
+    ready.pop_front();
+    return result;
+  }
 
   // Takes clients up to a batch; an error of the source ends the source.
   std::unique_ptr<Flight> take_batch() {
@@ -143,17 +171,23 @@ struct CohortIterator {
 
 Cohort* cohort_of(PyObject* self) { return reinterpret_cast<CohortIterator*>(self)->cohort; }
 
+// Taking clients runs host code and scoring lets go of the lock, so a call can reach the iterator
+// again, from this thread or another; it is refused, as a running generator refuses it.
 PyObject* next(PyObject* self) {
   return host::boundary([&]() -> PyObject* {
-    Cohort& c = *cohort_of(self);
-    while (c.ready.empty() && (c.source || c.scoring)) c.fill();
-    if (c.ready.empty()) {
-      if (c.source_error) PyErr_SetRaisedException(c.source_error.release());
-      return nullptr;
+    Cohort* c = cohort_of(self);
+    if (c == nullptr) return nullptr;
+    if (c->running) {
+      PyErr_SetString(PyExc_ValueError, "the cohort iterator is already running");
+      throw PythonError{};
     }
-    PyObject* result = c.ready.front().release();
-    c.ready.pop_front();
-    return result;
+    struct Running {
+      bool& flag;
+      ~Running() { flag = false; }
+    };
+    c->running = true;
+    const Running running{c->running};
+    return c->next_result().release();
   });
 }
 
