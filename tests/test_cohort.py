@@ -5,6 +5,7 @@ every client meets is raised once."""
 from __future__ import annotations
 
 import contextlib
+import gc
 import io
 import json
 import subprocess
@@ -153,7 +154,7 @@ def native_threads() -> int:
 
 
 @pytest.mark.parametrize("threads", [1, 3])
-@pytest.mark.parametrize("ending", ["source fails", "answer interrupts", "abandoned"])
+@pytest.mark.parametrize("ending", ["source fails", "answer interrupts", "abandoned", "abandoned in a cycle"])
 def test_a_run_ends_cleanly_past_batches_in_flight(sample, threads, ending):
     path, answers = sample
     before = native_threads()
@@ -168,7 +169,17 @@ def test_a_run_ends_cleanly_past_batches_in_flight(sample, threads, ending):
         raise ValueError("the source broke")
 
     run = iter_cohort(path, source(), threads=threads)
-    if ending == "abandoned":
+    if ending == "abandoned in a cycle":
+        # Only the clients in flight hold the iterator, the source being used up: the collector ends it.
+        holders: list[list] = [[] for _ in range(300)]
+        run = iter_cohort(path, (Request(holder, answers, str(path)) for holder in holders), threads=threads)
+        for holder in holders:
+            holder.append(run)
+        del holders, holder
+        next(run)
+        del run
+        gc.collect()
+    elif ending == "abandoned":
         next(run)
         del run
     elif ending == "source fails":
