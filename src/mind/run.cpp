@@ -3,7 +3,6 @@
 #include "mind/database.hpp"
 #include "mind/tally.hpp"
 
-#include <string>
 
 namespace mind {
 
@@ -33,15 +32,6 @@ void read_tables(const char* path, TableSlots& kept, Tallies tallies, StopCheck&
   }
   db.end_read();
   db.close();
-}
-
-// Hands a kept table to a tally as its read would have: the names, then the rows.
-void replay(const Table& table, KeyTally& tally) {
-  std::vector<std::string> names;
-  names.reserve(table.columns().size());
-  for (const Column& column : table.columns()) names.push_back(column.name);
-  tally.start(std::move(names));
-  tally.take_rows(table);
 }
 
 Map score(const TableSlots& t, const KeyTally& ctd, const KeyTally& qtm, const Answers& answers,
@@ -95,6 +85,10 @@ Outcome run(const char* database_path, const Answers& answers, StopCheck* stop) 
 KeptTables::KeptTables(const char* database_path) {
   StopCheck never;
   read_tables(database_path, tables_, {nullptr, nullptr}, never);
+  ctd_.emplace(*tables_[CTD]);
+  qtm_.emplace(*tables_[QTM]);
+  tables_[CTD].reset();
+  tables_[QTM].reset();
 }
 
 Outcome KeptTables::run(const Answers& answers) const {
@@ -102,8 +96,8 @@ Outcome KeptTables::run(const Answers& answers) const {
   return outcome_of([&](std::vector<TraitLines>& lines) {
     KeyTally ctd(answers);
     KeyTally qtm(answers);
-    replay(*tables_[CTD], ctd);
-    replay(*tables_[QTM], qtm);
+    ctd.take_key(*ctd_);
+    qtm.take_key(*qtm_);
     return score(tables_, ctd, qtm, answers, lines, never);
   });
 }

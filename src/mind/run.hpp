@@ -7,6 +7,7 @@
 #include "mind/sections.hpp"
 #include "mind/stop.hpp"
 #include "mind/table.hpp"
+#include "mind/tally.hpp"
 #include "mind/value.hpp"
 
 #include <array>
@@ -28,7 +29,7 @@ struct Outcome {
 Outcome run(const char* database_path, const Answers& answers, StopCheck* stop = nullptr);
 
 // The eight tables read once for many clients: "CTD" and "QTM", which one client's run tallies as
-// they are read, are kept whole here and tallied again for each client.
+// they are read, are kept here as the cells that count, and tallied again for each client.
 class KeptTables {
  public:
   // Reads as run() reads; a failure to read is the Failure every client's run would meet.
@@ -40,6 +41,8 @@ class KeptTables {
 
  private:
   std::array<std::optional<Table>, table_count> tables_;
+  std::optional<TallyKey> ctd_;
+  std::optional<TallyKey> qtm_;
 };
 
 }  // namespace mind

@@ -39,28 +39,68 @@ std::vector<std::int64_t> tally_not_blank(const Table& table, const Answers& ans
 
 }  // namespace
 
-void KeyTally::start(std::vector<std::string> column_names) {
-  columns_ = std::make_unique<Table>(std::move(column_names));
-  targets_ = column_targets(*columns_, names_);
-  totals_.assign(names_.size(), 0);
+TallyLayout::TallyLayout(std::vector<std::string> column_names)
+    : columns(std::make_unique<Table>(std::move(column_names))), targets(column_targets(*columns, names)) {}
+
+namespace {
+
+std::vector<std::string> names_of(const Table& table) {
+  std::vector<std::string> names;
+  names.reserve(table.columns().size());
+  for (const Column& column : table.columns()) names.push_back(column.name);
+  return names;
 }
 
+}  // namespace
+
+TallyKey::TallyKey(const Table& table) : layout_(names_of(table)) {
+  row_ends_.reserve(table.row_count());
+  for (std::size_t row = 0; row < table.row_count(); ++row) {
+    const auto cells = table.row_view(row);
+    for (std::size_t t = 0; t < layout_.targets.size(); ++t) {
+      const int method = method_of(cells[*layout_.targets[t].column]);
+      if (method >= 0) counted_.push_back({static_cast<std::uint32_t>(t), static_cast<std::uint8_t>(method)});
+    }
+    row_ends_.push_back(counted_.size());
+  }
+}
+
+void KeyTally::begin(const TallyLayout& layout) {
+  layout_ = &layout;
+  totals_.assign(layout.names.size(), 0);
+}
+
+void KeyTally::start(std::vector<std::string> column_names) { begin(own_.emplace(std::move(column_names))); }
+
 // Method codes are texts, so reading a row as stored or with its numbers as reals counts alike.
-template <class Row>
-void KeyTally::take(const Row& cells) {
+void KeyTally::take_row(const Cell* cells) {
   const std::size_t row = rows_++;
   if (failure_) return;
   try {
-    tally_row<is_method_code>(cells, row, *answers_, targets_, totals_);
+    tally_row<is_method_code>(cells, row, *answers_, layout_->targets, totals_);
   } catch (Failure& failure) {
     failure_.emplace(std::move(failure));
   }
 }
 
-void KeyTally::take_row(const Cell* cells) { take(cells); }
-
-void KeyTally::take_rows(const Table& table) {
-  for (std::size_t row = 0; row < table.row_count(); ++row) take(table.row_view(row));
+// The same steps as tally_row over the rows read, with each cell's test and method known already.
+void KeyTally::take_key(const TallyKey& key) {
+  begin(key.layout_);
+  rows_ = key.row_ends_.size();
+  try {
+    std::size_t first = 0;
+    for (std::size_t row = 0; row < key.row_ends_.size(); ++row) {
+      const Answer& answer = answers_->at(row);
+      for (std::size_t i = first; i < key.row_ends_[row]; ++i) {
+        const TallyTarget& target = layout_->targets[key.counted_[i].target];
+        if (!target.total) fail(MissingKey{Value(target.name)});
+        totals_[*target.total] += method_points(key.counted_[i].method, Answers::strict_entry(answer, row));
+      }
+      first = key.row_ends_[row];
+    }
+  } catch (Failure& failure) {
+    failure_.emplace(std::move(failure));
+  }
 }
 
 const std::vector<std::int64_t>& KeyTally::totals() const {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,32 @@ std::vector<TallyTarget> named_targets(const Table& table, const std::string_vie
 // A section of fixed keys, each the name of the column it tallies, in the keys' order.
 Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count);
 
+// What a tally reads of a key's columns: their names, and which total each column feeds.
+struct TallyLayout {
+  explicit TallyLayout(std::vector<std::string> column_names);
+
+  std::unique_ptr<Table> columns;  // held apart, so the names that targets point to never move
+  std::vector<std::string_view> names;
+  std::vector<TallyTarget> targets;
+};
+
+// A key kept for the tallies of many clients: its layout made once and each row reduced to the
+// cells that count, with their methods, so a client's tally reads no cell.
+class TallyKey {
+ public:
+  explicit TallyKey(const Table& table);
+
+ private:
+  friend class KeyTally;
+  struct Counted {
+    std::uint32_t target;
+    std::uint8_t method;
+  };
+  TallyLayout layout_;
+  std::vector<Counted> counted_;       // row by row, in column order
+  std::vector<std::size_t> row_ends_;  // where each row's cells end in counted_
+};
+
 // A scoring key whose every column but "Idx" is a trait or a skill, tallied with is_method_code
 // while it is read: its rows are never kept, and such keys hold nine tenths of a large database's
 // cells. The totals and the first failure are those of a tally over the whole table; a failure is
@@ -44,27 +71,27 @@ Map keyed_tally(const Table& table, const Answers& answers, const std::string_vi
 class KeyTally final : public RowSink {
  public:
   explicit KeyTally(const Answers& answers) noexcept : answers_(&answers) {}
+  KeyTally(const KeyTally&) = delete;  // the layout may be its own
+  KeyTally& operator=(const KeyTally&) = delete;
 
   void start(std::vector<std::string> column_names) override;
   void take_row(const Cell* cells) override;
-  // Every row of a table kept whole, as its read would have handed them over.
-  void take_rows(const Table& table);
+  // A kept key, tallied as its read would have been.
+  void take_key(const TallyKey& key);
 
   // The key's columns, without rows.
-  const Table& columns() const noexcept { return *columns_; }
+  const Table& columns() const noexcept { return *layout_->columns; }
   // The names of the totals, in the order the names first stand.
-  const std::vector<std::string_view>& names() const noexcept { return names_; }
+  const std::vector<std::string_view>& names() const noexcept { return layout_->names; }
   // The totals, or the tally's first failure.
   const std::vector<std::int64_t>& totals() const;
 
  private:
-  template <class Row>
-  void take(const Row& cells);
+  void begin(const TallyLayout& layout);
 
   const Answers* answers_;
-  std::unique_ptr<Table> columns_;  // held apart, so the names that targets point to never move
-  std::vector<std::string_view> names_;
-  std::vector<TallyTarget> targets_;
+  std::optional<TallyLayout> own_;  // a key being read
+  const TallyLayout* layout_ = nullptr;
   std::vector<std::int64_t> totals_;
   std::size_t rows_ = 0;
   std::optional<Failure> failure_;
