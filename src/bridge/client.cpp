@@ -80,7 +80,10 @@ Snapshot take_snapshot(PyObject* user_responses) {
     Ref item = Ref::consuming(PyIter_Next(iterator.get()));
     if (!item) break;
     mind::Answer& answer = answers.emplace_back();
-    if (!judge_number(item.get(), answer)) judge_object(item.get(), answers.size() - 1, entries.get(), numbers, s, answer);
+    if (!judge_number(item.get(), answer)) {
+      s.only_numbers = false;
+      judge_object(item.get(), answers.size() - 1, entries.get(), numbers, s, answer);
+    }
     s.objects.push_back(std::move(item));
   }
   if (PyErr_Occurred()) {

@@ -26,6 +26,8 @@ struct Snapshot {
   mind::Answers answers;
   std::vector<host::Ref> objects;  // the answer objects themselves, never converted
   std::vector<KeptError> errors;
+  // Every answer an exact int, bool or float: writing them out runs no host code, so cannot fail.
+  bool only_numbers = true;
 };
 
 // Takes every answer the host iterates, each compared with 1 to 4 and looked up once; host errors

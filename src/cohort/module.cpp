@@ -60,11 +60,14 @@ Client take_client(PyObject* object) {
 }
 
 // What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
+// The lines themselves are not written; only an error in writing them counts.
 Ref result_of(Client& c, bridge::ReportConverter& converter) {
   if (c.error) return std::move(c.error);
-  Ref failure;
-  bridge::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
-  if (failure) return failure;
+  if (!c.snapshot->only_numbers) {
+    Ref failure;
+    bridge::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
+    if (failure) return failure;
+  }
   if (!c.outcome.failure) return bridge::report_of(c.client_id.get(), c.outcome.sections, converter);
   try {
     bridge::raise_run_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
