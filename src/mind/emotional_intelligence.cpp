@@ -9,4 +9,12 @@ Map emotional_intelligence(const Table& emq, const Answers& answers) {
   return keyed_tally(emq, answers, emotional_intelligence_categories.data(), emotional_intelligence_categories.size());
 }
 
+KeptKey kept_emotional_intelligence(const Table& emq) {
+  return kept_keyed(emq, emotional_intelligence_categories.data(), emotional_intelligence_categories.size());
+}
+
+Map emotional_intelligence(const KeptKey& emq, const Answers& answers) {
+  return keyed_tally(emq, answers, emotional_intelligence_categories.data(), emotional_intelligence_categories.size());
+}
+
 }  // namespace mind

@@ -34,22 +34,34 @@ void read_tables(const char* path, TableSlots& kept, Tallies tallies, StopCheck&
   db.close();
 }
 
-Map score(const TableSlots& t, const KeyTally& ctd, const KeyTally& qtm, const Answers& answers,
-          std::vector<TraitLines>& lines, StopCheck& stop) {
-  const Identifiers ids(*t[IDs]);
+// What a run scores from beside the tables it keeps: the tallies of "CTD" and "QTM", and, when the
+// run is for many clients, the keys and identifiers kept for all of them.
+struct Prepared {
+  const KeyTally& ctd;
+  const KeyTally& qtm;
+  const KeptKey* emq = nullptr;
+  const KeptKey* trs = nullptr;
+  const Identifiers* ids = nullptr;
+};
+
+Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::vector<TraitLines>& lines, StopCheck& stop) {
+  std::optional<Identifiers> own_ids;
+  if (p.ids == nullptr) own_ids.emplace(*t[IDs]);
+  const Identifiers& ids = p.ids != nullptr ? *p.ids : *own_ids;
   Map sections;
   sections.reserve(6);
   sections.push_back({"Personality_Type", personality_type(*t[PRS], answers, lines)});
   stop.check();
   sections.push_back({"vak", learning_style(*t[VAK], answers)});
   stop.check();
-  sections.push_back({"Emotional_Intelligance", emotional_intelligence(*t[EMQ], answers)});
+  sections.push_back({"Emotional_Intelligance", p.emq != nullptr ? emotional_intelligence(*p.emq, answers)
+                                                                 : emotional_intelligence(*t[EMQ], answers)});
   stop.check();
-  sections.push_back({"Roles", team_roles(*t[TRS], answers)});
+  sections.push_back({"Roles", p.trs != nullptr ? team_roles(*p.trs, answers) : team_roles(*t[TRS], answers)});
   stop.check();
-  sections.push_back({"Traits", traits(qtm, ids)});
+  sections.push_back({"Traits", traits(p.qtm, ids)});
   stop.check();
-  sections.push_back({"Spaces", competences(ctd, *t[CMF], ids)});
+  sections.push_back({"Spaces", competences(p.ctd, *t[CMF], ids)});
   return sections;
 }
 
@@ -78,7 +90,7 @@ Outcome run(const char* database_path, const Answers& answers, StopCheck* stop) 
     KeyTally qtm(answers);
     TableSlots kept;
     read_tables(database_path, kept, {&ctd, &qtm}, check);
-    return score(kept, ctd, qtm, answers, lines, check);
+    return score(kept, {ctd, qtm}, answers, lines, check);
   });
 }
 
@@ -87,8 +99,10 @@ KeptTables::KeptTables(const char* database_path) {
   read_tables(database_path, tables_, {nullptr, nullptr}, never);
   ctd_.emplace(*tables_[CTD]);
   qtm_.emplace(*tables_[QTM]);
-  tables_[CTD].reset();
-  tables_[QTM].reset();
+  emq_.emplace(kept_emotional_intelligence(*tables_[EMQ]));
+  trs_.emplace(kept_team_roles(*tables_[TRS]));
+  for (const std::size_t id : {CTD, QTM, EMQ, TRS}) tables_[id].reset();
+  ids_.emplace(*tables_[IDs]);
 }
 
 Outcome KeptTables::run(const Answers& answers) const {
@@ -98,7 +112,7 @@ Outcome KeptTables::run(const Answers& answers) const {
     KeyTally qtm(answers);
     ctd.take_key(*ctd_);
     qtm.take_key(*qtm_);
-    return score(tables_, ctd, qtm, answers, lines, never);
+    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_}, answers, lines, never);
   });
 }
 

@@ -3,6 +3,7 @@
 
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
+#include "mind/identifiers.hpp"
 #include "mind/scoring_keys.hpp"
 #include "mind/sections.hpp"
 #include "mind/stop.hpp"
@@ -28,12 +29,14 @@ struct Outcome {
 // `stop`, when given, is asked inside every statement and between tables and sections.
 Outcome run(const char* database_path, const Answers& answers, StopCheck* stop = nullptr);
 
-// The eight tables read once for many clients: "CTD" and "QTM", which one client's run tallies as
-// they are read, are kept here as the cells that count, and tallied again for each client.
+// The eight tables read once for many clients. The scoring keys "CTD", "QTM", "EMQ" and "TRS" are
+// kept as the cells that count, and tallied again for each client; the identifiers are indexed once.
 class KeptTables {
  public:
   // Reads as run() reads; a failure to read is the Failure every client's run would meet.
   explicit KeptTables(const char* database_path);
+  KeptTables(const KeptTables&) = delete;  // the identifiers point into the tables
+  KeptTables& operator=(const KeptTables&) = delete;
 
   // What run() gives for these answers on the database the tables were read from. Safe to call
   // from several threads at once.
@@ -43,6 +46,9 @@ class KeptTables {
   std::array<std::optional<Table>, table_count> tables_;
   std::optional<TallyKey> ctd_;
   std::optional<TallyKey> qtm_;
+  std::optional<KeptKey> emq_;
+  std::optional<KeptKey> trs_;
+  std::optional<Identifiers> ids_;
 };
 
 }  // namespace mind

@@ -24,6 +24,11 @@ Map personality_type(const Table& prs, const Answers& answers, std::vector<Trait
 Map learning_style(const Table& vak, const Answers& answers);
 Map emotional_intelligence(const Table& emq, const Answers& answers);
 Map team_roles(const Table& trs, const Answers& answers);
+// The same two sections from keys kept for many clients.
+KeptKey kept_emotional_intelligence(const Table& emq);
+Map emotional_intelligence(const KeptKey& emq, const Answers& answers);
+KeptKey kept_team_roles(const Table& trs);
+Map team_roles(const KeptKey& trs, const Answers& answers);
 List traits(const KeyTally& qtm, const Identifiers& ids);
 List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids);
 

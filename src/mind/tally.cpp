@@ -12,9 +12,6 @@ bool is_method_code(const Cell& cell) noexcept { return method_of(cell) >= 0; }
 
 namespace {
 
-// Which cells of a scoring key count. A cell that counts goes to the strict method lookup.
-using CellTest = bool (*)(const Cell&);
-
 // One row's share: its answer is taken before any of its cells.
 template <CellTest counts, class Row>
 void tally_row(const Row& cells, std::size_t row, const Answers& answers, const std::vector<TallyTarget>& targets,
@@ -53,17 +50,52 @@ std::vector<std::string> names_of(const Table& table) {
 
 }  // namespace
 
-TallyKey::TallyKey(const Table& table) : layout_(names_of(table)) {
+KeptKey::KeptKey(const Table& table, std::vector<TallyTarget> targets, CellTest counts) : targets_(std::move(targets)) {
   row_ends_.reserve(table.row_count());
   for (std::size_t row = 0; row < table.row_count(); ++row) {
     const auto cells = table.row_view(row);
-    for (std::size_t t = 0; t < layout_.targets.size(); ++t) {
-      const int method = method_of(cells[*layout_.targets[t].column]);
-      if (method >= 0) counted_.push_back({static_cast<std::uint32_t>(t), static_cast<std::uint8_t>(method)});
+    for (std::size_t t = 0; t < targets_.size(); ++t) {
+      const auto target = static_cast<std::uint32_t>(t);
+      if (!targets_[t].column) {
+        counted_.push_back({target, NoColumn});
+        continue;
+      }
+      const Cell cell = cells[*targets_[t].column];
+      if (!counts(cell)) continue;
+      const int method = method_of(cell);
+      if (method >= 0) {
+        counted_.push_back({target, static_cast<std::int8_t>(method)});
+      } else {
+        counted_.push_back({target, NotACode, static_cast<std::uint32_t>(codes_.size())});
+        codes_.push_back(Value::from_cell(cell));
+      }
     }
     row_ends_.push_back(counted_.size());
   }
 }
+
+// The same steps as tally_row, in the same order: the answer, then each cell's target and method.
+void KeptKey::tally(const Answers& answers, std::vector<std::int64_t>& totals) const {
+  std::size_t first = 0;
+  for (std::size_t row = 0; row < row_ends_.size(); ++row) {
+    const Answer& answer = answers.at(row);
+    for (std::size_t i = first; i < row_ends_[row]; ++i) {
+      const Counted& counted = counted_[i];
+      const TallyTarget& target = targets_[counted.target];
+      if (counted.method < 0 || !target.total) fail_at(counted);
+      totals[*target.total] += method_points(counted.method, Answers::strict_entry(answer, row));
+    }
+    first = row_ends_[row];
+  }
+}
+
+void KeptKey::fail_at(const Counted& counted) const {
+  const TallyTarget& target = targets_[counted.target];
+  if (counted.method == NoColumn || !target.total) fail(MissingKey{Value(target.name)});
+  fail(MissingKey{codes_[counted.code]});
+}
+
+TallyKey::TallyKey(const Table& table) : layout_(names_of(table)), rows_(table, layout_.targets, is_method_code) {}
 
 void KeyTally::begin(const TallyLayout& layout) {
   layout_ = &layout;
@@ -83,21 +115,10 @@ void KeyTally::take_row(const Cell* cells) {
   }
 }
 
-// The same steps as tally_row over the rows read, with each cell's test and method known already.
 void KeyTally::take_key(const TallyKey& key) {
   begin(key.layout_);
-  rows_ = key.row_ends_.size();
   try {
-    std::size_t first = 0;
-    for (std::size_t row = 0; row < key.row_ends_.size(); ++row) {
-      const Answer& answer = answers_->at(row);
-      for (std::size_t i = first; i < key.row_ends_[row]; ++i) {
-        const TallyTarget& target = layout_->targets[key.counted_[i].target];
-        if (!target.total) fail(MissingKey{Value(target.name)});
-        totals_[*target.total] += method_points(key.counted_[i].method, Answers::strict_entry(answer, row));
-      }
-      first = key.row_ends_[row];
-    }
+    key.rows_.tally(*answers_, totals_);
   } catch (Failure& failure) {
     failure_.emplace(std::move(failure));
   }
@@ -115,12 +136,29 @@ std::vector<TallyTarget> named_targets(const Table& table, const std::string_vie
   return targets;
 }
 
-Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count) {
-  const auto totals = tally_not_blank(table, answers, named_targets(table, keys, count), count);
+namespace {
+
+Map keyed_section(const std::string_view* keys, const std::vector<std::int64_t>& totals) {
   Map section;
-  section.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) section.push_back({keys[i], Value(totals[i])});
+  section.reserve(totals.size());
+  for (std::size_t i = 0; i < totals.size(); ++i) section.push_back({keys[i], Value(totals[i])});
   return section;
+}
+
+}  // namespace
+
+Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count) {
+  return keyed_section(keys, tally_not_blank(table, answers, named_targets(table, keys, count), count));
+}
+
+KeptKey kept_keyed(const Table& table, const std::string_view* keys, std::size_t count) {
+  return KeptKey(table, named_targets(table, keys, count), is_not_blank);
+}
+
+Map keyed_tally(const KeptKey& key, const Answers& answers, const std::string_view* keys, std::size_t count) {
+  std::vector<std::int64_t> totals(count, 0);
+  key.tally(answers, totals);
+  return keyed_section(keys, totals);
 }
 
 std::vector<TallyTarget> column_targets(const Table& table, std::vector<std::string_view>& names) {

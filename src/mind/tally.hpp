@@ -46,21 +46,47 @@ struct TallyLayout {
   std::vector<TallyTarget> targets;
 };
 
-// A key kept for the tallies of many clients: its layout made once and each row reduced to the
-// cells that count, with their methods, so a client's tally reads no cell.
+// Which cells of a scoring key count. A cell that counts goes to the strict method lookup.
+using CellTest = bool (*)(const Cell&);
+
+// A scoring key kept for the tallies of many clients, each row reduced once to the cells that
+// count and their methods, so that a client's tally reads no cell.
+class KeptKey {
+ public:
+  KeptKey(const Table& table, std::vector<TallyTarget> targets, CellTest counts);
+
+  // Adds the points of every row to `totals`, indexed as the targets' `total`; fails where a
+  // tally over the table's cells would first fail.
+  void tally(const Answers& answers, std::vector<std::int64_t>& totals) const;
+
+ private:
+  enum Method : std::int8_t { NoColumn = -2, NotACode = -1 };  // 0 to 3: the method
+  struct Counted {
+    std::uint32_t target;
+    std::int8_t method;
+    std::uint32_t code = 0;  // with NotACode: the cell, in codes_
+  };
+  [[noreturn]] void fail_at(const Counted& counted) const;
+
+  std::vector<TallyTarget> targets_;
+  std::vector<Counted> counted_;       // row by row, in the targets' order
+  std::vector<std::size_t> row_ends_;  // where each row's cells end in counted_
+  std::vector<Value> codes_;           // the cells that count but name no method
+};
+
+// A key of fixed keys kept for keyed_tally, and the section it gives for one client's answers.
+KeptKey kept_keyed(const Table& table, const std::string_view* keys, std::size_t count);
+Map keyed_tally(const KeptKey& key, const Answers& answers, const std::string_view* keys, std::size_t count);
+
+// A key whose columns are all tallied (see KeyTally), kept for many clients.
 class TallyKey {
  public:
   explicit TallyKey(const Table& table);
 
  private:
   friend class KeyTally;
-  struct Counted {
-    std::uint32_t target;
-    std::uint8_t method;
-  };
   TallyLayout layout_;
-  std::vector<Counted> counted_;       // row by row, in column order
-  std::vector<std::size_t> row_ends_;  // where each row's cells end in counted_
+  KeptKey rows_;
 };
 
 // A scoring key whose every column but "Idx" is a trait or a skill, tallied with is_method_code

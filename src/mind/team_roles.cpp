@@ -7,4 +7,8 @@ namespace mind {
 
 Map team_roles(const Table& trs, const Answers& answers) { return keyed_tally(trs, answers, role_codes.data(), role_codes.size()); }
 
+KeptKey kept_team_roles(const Table& trs) { return kept_keyed(trs, role_codes.data(), role_codes.size()); }
+
+Map team_roles(const KeptKey& trs, const Answers& answers) { return keyed_tally(trs, answers, role_codes.data(), role_codes.size()); }
+
 }  // namespace mind
