@@ -1,5 +1,6 @@
 #include "bridge/report.hpp"
 
+#include <cstdint>
 #include <variant>
 
 namespace bridge {
@@ -13,7 +14,7 @@ Ref ReportConverter::to_python(const mind::Value& value) {
 }
 
 void ReportConverter::add_entries(PyObject* dict, const mind::Map& map) {
-  for (const mind::Entry& entry : map) require_status(PyDict_SetItem(dict, key(entry.key), to_python(entry.value).get()));
+  for (const mind::Entry& entry : map) require_status(PyDict_SetItem(dict, key(entry.key).get(), to_python(entry.value).get()));
 }
 
 Ref ReportConverter::convert(std::nullptr_t) { return Ref::owning(Py_None); }
@@ -44,10 +45,18 @@ Ref ReportConverter::convert(const mind::Map& map) {
   return out;
 }
 
-PyObject* ReportConverter::key(std::string_view text) {
-  if (const auto found = keys_.find(text); found != keys_.end()) return found->second.get();
-  Ref made = require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  return keys_.emplace(std::string(text), std::move(made)).first->second.get();
+Ref ReportConverter::key(std::string_view text) {
+  const std::uint64_t address = reinterpret_cast<std::uintptr_t>(text.data()) + text.size();
+  Recent& slot = recent_[(address * 0x9E3779B97F4A7C15u) >> 56];  // one of 256, by Fibonacci hashing
+  if (slot.data == text.data() && slot.text != nullptr && *slot.text == text) return Ref::owning(slot.string);
+  auto found = keys_.find(text);
+  if (found == keys_.end()) {
+    Ref made = require(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (keys_.size() >= max_kept) return made;
+    found = keys_.emplace(std::string(text), std::move(made)).first;
+  }
+  slot = {text.data(), &found->first, found->second.get()};
+  return Ref::owning(slot.string);
 }
 
 }  // namespace bridge

@@ -4,6 +4,7 @@
 #include "host/ref.hpp"
 #include "mind/value.hpp"
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -34,9 +35,21 @@ class ReportConverter {
   host::Ref convert(const mind::Bytes& b);
   host::Ref convert(const mind::List& items);
   host::Ref convert(const mind::Map& map);
-  PyObject* key(std::string_view text);
+  host::Ref key(std::string_view text);
+
+  // Most keys stand at the same address report after report (the report's own texts, or names in
+  // tables kept for a cohort): the slot for that address, checked against the text, spares hashing it.
+  struct Recent {
+    const char* data = nullptr;
+    const std::string* text = nullptr;
+    PyObject* string = nullptr;
+  };
+  // Past this many, new keys are made afresh each time: a host that scores against many databases
+  // keeps no more than this.
+  static constexpr std::size_t max_kept = std::size_t{1} << 16;
 
   std::unordered_map<std::string, host::Ref, KeyHash, std::equal_to<>> keys_;
+  std::array<Recent, 256> recent_{};
 };
 
 }  // namespace bridge
