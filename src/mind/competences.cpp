@@ -79,7 +79,10 @@ Value score_space(const SpaceNode& space, const SkillTotals& totals, const Ident
 }  // namespace
 
 List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids) {
-  const auto hierarchy = hierarchical_mapping(cmf);
+  return competences(ctd, hierarchical_mapping(cmf), ids);
+}
+
+List competences(const KeyTally& ctd, const std::vector<SpaceNode>& hierarchy, const Identifiers& ids) {
   const SkillTotals totals(ctd);
   List section;
   section.reserve(hierarchy.size());

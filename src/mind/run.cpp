@@ -42,6 +42,7 @@ struct Prepared {
   const KeptKey* emq = nullptr;
   const KeptKey* trs = nullptr;
   const Identifiers* ids = nullptr;
+  const KeptHierarchy* hierarchy = nullptr;
 };
 
 Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::vector<TraitLines>& lines, StopCheck& stop) {
@@ -61,7 +62,8 @@ Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::v
   stop.check();
   sections.push_back({"Traits", traits(p.qtm, ids)});
   stop.check();
-  sections.push_back({"Spaces", competences(p.ctd, *t[CMF], ids)});
+  sections.push_back({"Spaces", p.hierarchy != nullptr ? competences(p.ctd, p.hierarchy->spaces(), ids)
+                                                       : competences(p.ctd, *t[CMF], ids)});
   return sections;
 }
 
@@ -103,6 +105,7 @@ KeptTables::KeptTables(const char* database_path) {
   trs_.emplace(kept_team_roles(*tables_[TRS]));
   for (const std::size_t id : {CTD, QTM, EMQ, TRS}) tables_[id].reset();
   ids_.emplace(*tables_[IDs]);
+  hierarchy_.emplace(*tables_[CMF]);
 }
 
 Outcome KeptTables::run(const Answers& answers) const {
@@ -112,7 +115,7 @@ Outcome KeptTables::run(const Answers& answers) const {
     KeyTally qtm(answers);
     ctd.take_key(*ctd_);
     qtm.take_key(*qtm_);
-    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_}, answers, lines, never);
+    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_, &*hierarchy_}, answers, lines, never);
   });
 }
 

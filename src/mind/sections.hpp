@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mind/answers.hpp"
+#include "mind/hierarchy.hpp"
 #include "mind/identifiers.hpp"
 #include "mind/table.hpp"
 #include "mind/tally.hpp"
@@ -31,5 +32,6 @@ KeptKey kept_team_roles(const Table& trs);
 Map team_roles(const KeptKey& trs, const Answers& answers);
 List traits(const KeyTally& qtm, const Identifiers& ids);
 List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids);
+List competences(const KeyTally& ctd, const std::vector<SpaceNode>& hierarchy, const Identifiers& ids);
 
 }  // namespace mind
