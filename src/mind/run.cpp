@@ -43,6 +43,7 @@ struct Prepared {
   const KeptKey* trs = nullptr;
   const Identifiers* ids = nullptr;
   const KeptHierarchy* hierarchy = nullptr;
+  const KeptPersonality* personality = nullptr;
 };
 
 Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::vector<TraitLines>& lines, StopCheck& stop) {
@@ -51,7 +52,8 @@ Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::v
   const Identifiers& ids = p.ids != nullptr ? *p.ids : *own_ids;
   Map sections;
   sections.reserve(6);
-  sections.push_back({"Personality_Type", personality_type(*t[PRS], answers, lines)});
+  sections.push_back({"Personality_Type", p.personality != nullptr ? personality_type(*p.personality, answers, lines)
+                                                                   : personality_type(*t[PRS], answers, lines)});
   stop.check();
   sections.push_back({"vak", learning_style(*t[VAK], answers)});
   stop.check();
@@ -106,6 +108,7 @@ KeptTables::KeptTables(const char* database_path) {
   for (const std::size_t id : {CTD, QTM, EMQ, TRS}) tables_[id].reset();
   ids_.emplace(*tables_[IDs]);
   hierarchy_.emplace(*tables_[CMF]);
+  personality_.emplace(*tables_[PRS]);
 }
 
 Outcome KeptTables::run(const Answers& answers) const {
@@ -115,7 +118,7 @@ Outcome KeptTables::run(const Answers& answers) const {
     KeyTally qtm(answers);
     ctd.take_key(*ctd_);
     qtm.take_key(*qtm_);
-    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_, &*hierarchy_}, answers, lines, never);
+    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_, &*hierarchy_, &*personality_}, answers, lines, never);
   });
 }
 

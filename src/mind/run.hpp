@@ -30,8 +30,8 @@ struct Outcome {
 Outcome run(const char* database_path, const Answers& answers, StopCheck* stop = nullptr);
 
 // The eight tables read once for many clients. The scoring keys "CTD", "QTM", "EMQ" and "TRS" are
-// kept as the cells that count, and tallied again for each client; the identifiers and the
-// competence hierarchy are made once.
+// kept as the cells that count, and tallied again for each client; the identifiers, the competence
+// hierarchy and the rows of each personality trait are made once.
 class KeptTables {
  public:
   // Reads as run() reads; a failure to read is the Failure every client's run would meet.
@@ -51,6 +51,7 @@ class KeptTables {
   std::optional<KeptKey> trs_;
   std::optional<Identifiers> ids_;
   std::optional<KeptHierarchy> hierarchy_;
+  std::optional<KeptPersonality> personality_;
 };
 
 }  // namespace mind

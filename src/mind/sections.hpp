@@ -2,13 +2,17 @@
 #pragma once
 
 #include "mind/answers.hpp"
+#include "mind/failure.hpp"
 #include "mind/hierarchy.hpp"
 #include "mind/identifiers.hpp"
 #include "mind/table.hpp"
 #include "mind/tally.hpp"
 #include "mind/value.hpp"
 
+#include <array>
 #include <cstddef>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace mind {
@@ -22,6 +26,24 @@ struct TraitLines {
 };
 
 Map personality_type(const Table& prs, const Answers& answers, std::vector<TraitLines>& lines);
+
+// The rows of each personality trait found once for many clients, or the failure of finding them.
+class KeptPersonality {
+ public:
+  explicit KeptPersonality(const Table& prs);
+
+ private:
+  friend Map personality_type(const KeptPersonality& prs, const Answers& answers, std::vector<TraitLines>& lines);
+  struct Trait {
+    std::optional<Failure> failure;
+    std::vector<Value> question_numbers;
+    std::vector<std::size_t> asked;
+  };
+  static Trait trait_of(const Table& prs, std::string_view name);
+  std::array<Trait, 4> traits_;
+};
+
+Map personality_type(const KeptPersonality& prs, const Answers& answers, std::vector<TraitLines>& lines);
 Map learning_style(const Table& vak, const Answers& answers);
 Map emotional_intelligence(const Table& emq, const Answers& answers);
 Map team_roles(const Table& trs, const Answers& answers);
