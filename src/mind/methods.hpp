@@ -28,8 +28,9 @@ inline int method_points(int method, int entry) noexcept {
   return points[method][entry - 1];
 }
 
-// scoring_methods.get(code, {}).get(answer, 0): never fails on the code or the answer's value.
-int lenient_points(const Cell& code, const Answer& answer, std::size_t position);
+// scoring_methods.get(code, {}).get(answer, 0) for the code's method (-1: none): never fails on the
+// code or the answer's value.
+int lenient_points(int method, const Answer& answer, std::size_t position);
 
 // scoring_methods[code][answer]: KeyError naming the code, then the host's error for the answer.
 inline int strict_points(const Cell& code, const Answer& answer, std::size_t position) {

@@ -44,6 +44,7 @@ struct Prepared {
   const Identifiers* ids = nullptr;
   const KeptHierarchy* hierarchy = nullptr;
   const KeptPersonality* personality = nullptr;
+  const KeptStyle* style = nullptr;
 };
 
 Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::vector<TraitLines>& lines, StopCheck& stop) {
@@ -55,7 +56,7 @@ Map score(const TableSlots& t, const Prepared& p, const Answers& answers, std::v
   sections.push_back({"Personality_Type", p.personality != nullptr ? personality_type(*p.personality, answers, lines)
                                                                    : personality_type(*t[PRS], answers, lines)});
   stop.check();
-  sections.push_back({"vak", learning_style(*t[VAK], answers)});
+  sections.push_back({"vak", p.style != nullptr ? learning_style(*p.style, answers) : learning_style(*t[VAK], answers)});
   stop.check();
   sections.push_back({"Emotional_Intelligance", p.emq != nullptr ? emotional_intelligence(*p.emq, answers)
                                                                  : emotional_intelligence(*t[EMQ], answers)});
@@ -109,6 +110,7 @@ KeptTables::KeptTables(const char* database_path) {
   ids_.emplace(*tables_[IDs]);
   hierarchy_.emplace(*tables_[CMF]);
   personality_.emplace(*tables_[PRS]);
+  style_.emplace(*tables_[VAK]);
 }
 
 Outcome KeptTables::run(const Answers& answers) const {
@@ -118,7 +120,7 @@ Outcome KeptTables::run(const Answers& answers) const {
     KeyTally qtm(answers);
     ctd.take_key(*ctd_);
     qtm.take_key(*qtm_);
-    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_, &*hierarchy_, &*personality_}, answers, lines, never);
+    return score(tables_, {ctd, qtm, &*emq_, &*trs_, &*ids_, &*hierarchy_, &*personality_, &*style_}, answers, lines, never);
   });
 }
 

@@ -31,7 +31,7 @@ Outcome run(const char* database_path, const Answers& answers, StopCheck* stop =
 
 // The eight tables read once for many clients. The scoring keys "CTD", "QTM", "EMQ" and "TRS" are
 // kept as the cells that count, and tallied again for each client; the identifiers, the competence
-// hierarchy and the rows of each personality trait are made once.
+// hierarchy, the rows of each personality trait and the methods of the learning styles are made once.
 class KeptTables {
  public:
   // Reads as run() reads; a failure to read is the Failure every client's run would meet.
@@ -52,6 +52,7 @@ class KeptTables {
   std::optional<Identifiers> ids_;
   std::optional<KeptHierarchy> hierarchy_;
   std::optional<KeptPersonality> personality_;
+  std::optional<KeptStyle> style_;
 };
 
 }  // namespace mind

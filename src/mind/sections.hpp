@@ -45,6 +45,23 @@ class KeptPersonality {
 
 Map personality_type(const KeptPersonality& prs, const Answers& answers, std::vector<TraitLines>& lines);
 Map learning_style(const Table& vak, const Answers& answers);
+
+// The methods of the five columns of "VAK" (-1: none), row by row.
+using StyleMethods = std::array<int, 5>;
+
+// "VAK" read once for many clients: each row's methods, and the failure of the row past them.
+class KeptStyle {
+ public:
+  explicit KeptStyle(const Table& vak);
+  // The methods of the row that answer p pairs with, or the failure reading that row meets.
+  const StyleMethods& methods_at(std::size_t p) const;
+
+ private:
+  std::vector<StyleMethods> rows_;
+  std::optional<Failure> failure_;
+};
+
+Map learning_style(const KeptStyle& vak, const Answers& answers);
 Map emotional_intelligence(const Table& emq, const Answers& answers);
 Map team_roles(const Table& trs, const Answers& answers);
 // The same two sections from keys kept for many clients.
