@@ -1,4 +1,5 @@
-"""One scoring call in a child interpreter that the test can interrupt with a real SIGINT.
+"""One scoring call (of mind, or of a cohort of one) in a child interpreter that the test can
+interrupt with a real SIGINT.
 
 As a script it is the child: `python interrupted.py '{"path": ..., "answers": ...}'`. It says "calling"
 just before the call, then reports its outcome and whether it left the database open.
@@ -17,6 +18,7 @@ import time
 from pathlib import Path
 from typing import Any
 
+from ardo_old.cohort import score_cohort
 from ardo_old.mind import mind
 from assessment_db import Request
 
@@ -32,10 +34,11 @@ class InterruptingAnswer:
     __hash__ = object.__hash__
 
 
-def call_interrupted(path: Path | str, answers: list | str, sigint_after: float | None, timeout: float = 60) -> dict[str, Any]:
+def call_interrupted(path: Path | str, answers: list | str, sigint_after: float | None, timeout: float = 60,
+                     cohort: bool = False) -> dict[str, Any]:
     """The child's outcome ("report" or the error's type name, "message", "left_open"), with
     "ms_after_sigint": how long after the signal the child reported."""
-    request = json.dumps({"path": str(path), "answers": answers})
+    request = json.dumps({"path": str(path), "answers": answers, "cohort": cohort})
     child = subprocess.Popen([sys.executable, __file__, request], stdout=subprocess.PIPE, text=True)
     # A child that never answers is killed, so its test fails instead of hanging the suite.
     deadline = threading.Timer(timeout, child.kill)
@@ -74,7 +77,13 @@ def _main(request: dict[str, Any]) -> None:
     print("calling", flush=True)
     out, sys.stdout = sys.stdout, open(os.devnull, "w")
     try:
-        mind(Request("child", answers, request["path"]))
+        client = Request("child", answers, request["path"])
+        if request["cohort"]:
+            [outcome] = score_cohort(request["path"], [client])
+            if isinstance(outcome, Exception):
+                raise outcome
+        else:
+            mind(client)
         result = {"outcome": "report", "message": ""}
     except BaseException as error:  # noqa: BLE001 - the outcome is what is reported
         result = {"outcome": type(error).__name__, "message": str(error)[:300]}

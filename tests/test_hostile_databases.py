@@ -278,11 +278,12 @@ ENDLESS = "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c)"
     ],
     ids=["kept, growing", "spilling distinct", "streamed", "streamed, counted"],
 )
-def test_endless_view_ends_at_ctrl_c(rich_db, table, select):
+@pytest.mark.parametrize("cohort", [False, True], ids=["mind", "cohort"])
+def test_endless_view_ends_at_ctrl_c(rich_db, table, select, cohort):
     connection = sqlite3.connect(rich_db)
     views(connection, {table: select})
     connection.close()
-    result = call_interrupted(rich_db, ANSWERS, sigint_after=0.5)
+    result = call_interrupted(rich_db, ANSWERS, sigint_after=0.5, cohort=cohort)
     assert (result["outcome"], result["left_open"]) == ("KeyboardInterrupt", 0), result
     assert result["ms_after_sigint"] < 200, result
 

@@ -8,6 +8,7 @@
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/objects.hpp"
+#include "host/signals.hpp"
 #include "mind/run.hpp"
 
 #include <sched.h>
@@ -275,17 +276,24 @@ void require_file(PyObject* database, const std::string& path) {
   }
 }
 
+// The read stops, as a call of mind does, when a signal handler raises (Ctrl-C on an endless view).
 std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, bridge::ReportConverter& converter) {
   std::optional<mind::Failure> failure;
   std::unique_ptr<mind::KeptTables> tables;
+  host::SignalHandlers signals;
+  mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
+  bool stopped = false;
   {
     host::ReleasedLock unlocked;
     try {
-      tables = std::make_unique<mind::KeptTables>(path.c_str());
+      tables = std::make_unique<mind::KeptTables>(path.c_str(), &stop);
     } catch (mind::Failure& f) {
       failure.emplace(std::move(f));
+    } catch (const mind::Stopped&) {
+      stopped = true;
     }
   }
+  if (stopped) signals.restore_raised();
   // Only reading can fail here, and a read failure's host error depends on no client.
   if (failure) bridge::raise_run_failure(*failure, bridge::Snapshot{}, Py_None, converter);
   return tables;
@@ -330,7 +338,8 @@ PyMethodDef methods[] = {
      "Score every client against one read of an assessment database.\n\n"
      "Each client carries `client_id` and `user_responses`, as a request to mind does. Returns, in\n"
      "client order, what mind returns for each (its report) or the exception it raises. A failure to\n"
-     "open or read the database is raised once. `threads`: worker threads (default: the usable CPUs)."},
+     "open or read the database is raised once. `threads`: the threads that score, the calling one\n"
+     "among them (default: the usable CPUs)."},
     {"iter_cohort", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(iter_cohort)), METH_VARARGS | METH_KEYWORDS,
      "iter_cohort(database, clients, *, threads=None)\n--\n\n"
      "score_cohort as an iterator: clients are taken from any iterable in bounded batches and the\n"

@@ -99,9 +99,9 @@ Outcome run(const char* database_path, const Answers& answers, StopCheck* stop) 
   });
 }
 
-KeptTables::KeptTables(const char* database_path) {
+KeptTables::KeptTables(const char* database_path, StopCheck* stop) {
   StopCheck never;
-  read_tables(database_path, tables_, {nullptr, nullptr}, never);
+  read_tables(database_path, tables_, {nullptr, nullptr}, stop != nullptr ? *stop : never);
   ctd_.emplace(*tables_[CTD]);
   qtm_.emplace(*tables_[QTM]);
   emq_.emplace(kept_emotional_intelligence(*tables_[EMQ]));

@@ -35,7 +35,8 @@ Outcome run(const char* database_path, const Answers& answers, StopCheck* stop =
 class KeptTables {
  public:
   // Reads as run() reads; a failure to read is the Failure every client's run would meet.
-  explicit KeptTables(const char* database_path);
+  // `stop`, when given, is asked as run() asks it while reading.
+  explicit KeptTables(const char* database_path, StopCheck* stop = nullptr);
   KeptTables(const KeptTables&) = delete;  // the identifiers point into the tables
   KeptTables& operator=(const KeptTables&) = delete;
 
