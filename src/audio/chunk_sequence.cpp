@@ -145,7 +145,7 @@ Ref exception_from_class(PyObject* type, PyObject* value, PyObject* traceback) {
   Ref exception;
   if (value != nullptr && PyExceptionInstance_Check(value)) {
     const int is_instance = PyObject_IsSubclass(reinterpret_cast<PyObject*>(Py_TYPE(value)), type);
-    if (is_instance < 0) return Ref::consuming(PyErr_GetRaisedException());
+    if (is_instance < 0) return host::take_raised();
     if (is_instance) exception = Ref::owning(value);
   }
   if (!exception) {
@@ -156,12 +156,12 @@ Ref exception_from_class(PyObject* type, PyObject* value, PyObject* traceback) {
     } else {
       exception = Ref::consuming(PyObject_CallFunctionObjArgs(type, value, nullptr));
     }
-    if (!exception) return Ref::consuming(PyErr_GetRaisedException());
+    if (!exception) return host::take_raised();
     if (!PyExceptionInstance_Check(exception.get())) {
       Ref got = require(PyType_GetName(Py_TYPE(exception.get())));
       PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %U", type,
                    got.get());
-      return Ref::consuming(PyErr_GetRaisedException());
+      return host::take_raised();
     }
   }
   host::require_status(PyException_SetTraceback(exception.get(), traceback != nullptr ? traceback : Py_None));

@@ -4,12 +4,21 @@
 
 namespace cohort {
 
+// A helper that cannot be started leaves those started before it waiting: they are stopped before
+// the failure goes on, or destroying them would wait for ever.
 Pool::Pool(const mind::KeptTables& tables, std::size_t helpers) : tables_(tables), spent_(helpers) {
   helpers_.reserve(helpers);
-  for (std::size_t i = 0; i < helpers; ++i) helpers_.emplace_back([this, i] { serve(i); });
+  try {
+    for (std::size_t i = 0; i < helpers; ++i) helpers_.emplace_back([this, i] { serve(i); });
+  } catch (...) {
+    stop();
+    throw;
+  }
 }
 
-Pool::~Pool() {
+Pool::~Pool() { stop(); }
+
+void Pool::stop() noexcept {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;

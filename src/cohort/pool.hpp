@@ -66,6 +66,7 @@ class Pool {
   static Range take_from(Batch& batch);
   void score(Batch& batch, Range range, std::size_t scorer, std::unique_lock<std::mutex>& lock);
   void serve(std::size_t helper);
+  void stop() noexcept;
 
   const mind::KeptTables& tables_;
   std::mutex mutex_;

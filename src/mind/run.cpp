@@ -3,7 +3,6 @@
 #include "mind/database.hpp"
 #include "mind/tally.hpp"
 
-
 namespace mind {
 
 namespace {
