@@ -4,24 +4,22 @@
 from __future__ import annotations
 
 import argparse
-import base64
 import contextlib
 import io
 import json
-import math
 import os
 import sqlite3
 import sys
 from importlib import resources
 from pathlib import Path
-from types import ModuleType, SimpleNamespace
-from typing import Any, Callable, Sequence
+from types import SimpleNamespace
+from typing import Any, Sequence
 
-from ardo_old import cohort_cli
+from ardo_old import cohort_cli, speak
 from ardo_old._check import answer_range, check_database
+from ardo_old._command import PROG, CommandError, data_file, jsonable, one_line, require_database_file, write_html
 from ardo_old.mind import mind
 
-PROG = "ardo_old"
 SAMPLE_CLIENT_ID = "sample"
 ANSWER_VALUES = (1, 2, 3, 4)  # compared as the scorer compares them: 2.0 and True are answers too
 
@@ -33,14 +31,6 @@ The report is written as JSON. Values JSON cannot hold are written as:
   a byte string (blob)        {"$bytes": "<base64 of the bytes>"}
   an infinite or NaN real     the string "Infinity", "-Infinity" or "NaN"
 """
-
-
-class CommandError(Exception):
-    """A failure of the command that the user can act on: one line on standard error, status 1."""
-
-
-def _data_file(name: str):
-    return resources.files("ardo_old").joinpath("data", name)
 
 
 class _CommandParser(argparse.ArgumentParser):
@@ -96,15 +86,13 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--db", metavar="PATH", type=Path,
                          help="SQLite assessment database (default: the bundled sample database)")
     command.set_defaults(run=run_check)
-    from ardo_old.speak import add_speak_command  # here, since speak reports through this module
-
-    add_speak_command(commands)
+    speak.add_speak_command(commands)
     return parser
 
 
 def read_answers(source: str | None) -> list:
     if source is None:
-        return _parse_answers(_data_file("sample_answers.json").read_bytes(), "sample answers")
+        return _parse_answers(data_file("sample_answers.json").read_bytes(), "sample answers")
     name = "standard input" if source == "-" else f"answers file {source}"
     try:
         data = sys.stdin.buffer.read() if source == "-" else Path(source).read_bytes()
@@ -123,12 +111,6 @@ def _parse_answers(data: bytes, name: str) -> list:
     if not isinstance(answers, list):
         raise CommandError(f"{name} must hold a JSON list of answers, not {type(answers).__name__}")
     return answers
-
-
-def require_database_file(database: Path) -> None:
-    # Opening would create an empty database file at a path that names none.
-    if not database.is_file():
-        raise CommandError(f"no database file at {database}")
 
 
 def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
@@ -172,19 +154,6 @@ def _at_positions(positions: list[int], shown: int = 10) -> str:
     return f"the answers at positions {listed}{more} (counted from 1) are"
 
 
-def jsonable(value: Any) -> Any:
-    """The value with blobs and non-finite reals in their documented JSON forms."""
-    if isinstance(value, dict):
-        return {key: jsonable(item) for key, item in value.items()}
-    if isinstance(value, list):
-        return [jsonable(item) for item in value]
-    if isinstance(value, bytes):
-        return {"$bytes": base64.b64encode(value).decode("ascii")}
-    if isinstance(value, float) and not math.isfinite(value):
-        return "NaN" if math.isnan(value) else ("Infinity" if value > 0 else "-Infinity")
-    return value
-
-
 def run_score(args: argparse.Namespace) -> int:
     if args.clients is not None:
         return cohort_cli.run(args)
@@ -195,7 +164,7 @@ def run_score(args: argparse.Namespace) -> int:
     if args.db is not None:
         report, diagnostics = score(args.db, answers, client_id)
     else:
-        with resources.as_file(_data_file("sample.db")) as database:
+        with resources.as_file(data_file("sample.db")) as database:
             report, diagnostics = score(database, answers, client_id)
     if args.diagnostics:
         sys.stderr.write(diagnostics)
@@ -203,19 +172,6 @@ def run_score(args: argparse.Namespace) -> int:
     if args.html is not None:
         write_html(args.html, lambda html: args.html.write_text(html.render_report(report), encoding="utf-8"))
     return 0
-
-
-def write_html(path: Path, write: Callable[[ModuleType], object]) -> None:
-    """Runs ``write`` with the module that makes the pages; a missing Jinja2 or an unwritable
-    ``path`` is a one-line error."""
-    try:
-        from ardo_old import report_html
-
-        write(report_html)
-    except ModuleNotFoundError as missing:
-        raise CommandError(str(missing)) from None
-    except OSError as error:
-        raise CommandError(f"cannot write {error.filename or path}: {error.strerror or error}") from None
 
 
 def check(database: Path) -> list[Problem]:
@@ -244,7 +200,7 @@ def run_check(args: argparse.Namespace) -> int:
     if args.db is not None:
         problems = check(args.db)
     else:
-        with resources.as_file(_data_file("sample.db")) as database:
+        with resources.as_file(data_file("sample.db")) as database:
             problems = check(database)
     for problem in problems:
         print(problem_line(problem))
@@ -260,7 +216,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         status = args.run(args)
         sys.stdout.flush()
     except CommandError as failure:
-        print(f"{PROG} {args.command}: error: {_one_line(str(failure))}", file=sys.stderr)
+        print(f"{PROG} {args.command}: error: {one_line(str(failure))}", file=sys.stderr)
         return 1
     except BrokenPipeError:
         # The reader went away (`| head`); keep the interpreter's final flush from complaining too.
@@ -269,5 +225,3 @@ def main(argv: Sequence[str] | None = None) -> int:
     return status
 
 
-def _one_line(message: str) -> str:
-    return " ".join(message.split())

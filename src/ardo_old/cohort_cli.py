@@ -19,7 +19,7 @@ from pathlib import Path
 from types import SimpleNamespace
 from typing import IO, Any, NamedTuple
 
-from ardo_old import cli
+from ardo_old._command import CommandError, jsonable, require_database_file, write_html
 from ardo_old.cohort import iter_cohort
 
 
@@ -95,7 +95,7 @@ def _client_id_of(text: bytes) -> Any:
 
 def output_line(scored: Scored) -> str:
     if scored.report is not None:
-        return json.dumps(cli.jsonable(scored.report), allow_nan=False)
+        return json.dumps(jsonable(scored.report), allow_nan=False)
     error = scored.error
     message = {"type": type(error).__name__, "message": str(error)}
     return json.dumps({"client_id": scored.client_id, "line": scored.line, "error": message})
@@ -133,7 +133,7 @@ def write_results(results: Iterable[Scored], out: IO[str], html: Path | None = N
         deque(counted(), maxlen=0)
     else:
         pages = ((s.client_id, s.report if s.report is not None else s.error) for s in counted())
-        cli.write_html(html, lambda report_html: report_html.write_pages(pages, html))
+        write_html(html, lambda report_html: report_html.write_pages(pages, html))
     return 1 if failed else 0
 
 
@@ -143,13 +143,13 @@ def run(args: argparse.Namespace) -> int:
             database = stack.enter_context(resources.as_file(resources.files("ardo_old").joinpath("data", "sample.db")))
         else:
             database = args.db
-            cli.require_database_file(database)
+            require_database_file(database)
         try:
             source = sys.stdin.buffer if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
             out = sys.stdout if args.out is None else stack.enter_context(open(args.out, "w", encoding="utf-8"))
         except OSError as error:
-            raise cli.CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
+            raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
         try:
             return write_results(score_lines(database, source, args.jobs), out, args.html)
         except (sqlite3.Error, UnicodeDecodeError) as error:
-            raise cli.CommandError(f"cannot score {database}: {error}") from None
+            raise CommandError(f"cannot score {database}: {error}") from None

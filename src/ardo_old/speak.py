@@ -9,7 +9,7 @@ import sys
 from pathlib import Path
 from typing import Any
 
-from ardo_old.cli import CommandError
+from ardo_old._command import CommandError
 
 PLAYER = "C:\\Program Files\\mpv\\mpv.exe"
 KEY = "ELEVEN_LAPS_API_KEY"
