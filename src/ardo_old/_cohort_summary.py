@@ -69,7 +69,8 @@ class ScaleValues:
         tallies = [0] * BINS
         for value, count in self.counts.items():
             tallies[min(max(int((value - low) / width), 0), BINS - 1)] += count
-        return [Bin(low + step * width, low + (step + 1) * width, tally) for step, tally in enumerate(tallies)]
+        edges = [low, *(low + step * width for step in range(1, BINS)), high]  # the ends exact, as given
+        return [Bin(edges[step], edges[step + 1], tally) for step, tally in enumerate(tallies)]
 
 
 @dataclass
