@@ -16,12 +16,13 @@ import types
 import generate
 
 
-def resident_kib() -> int:
+def resident_kib(field: str = "VmRSS") -> int:
+    """The resident size now, or with ``field="VmHWM"`` its peak so far."""
     with open("/proc/self/status") as status:
         for line in status:
-            if line.startswith("VmRSS:"):
+            if line.startswith(f"{field}:"):
                 return int(line.split()[1])
-    raise RuntimeError("no VmRSS in /proc/self/status")
+    raise RuntimeError(f"no {field} in /proc/self/status")
 
 
 def main() -> None:

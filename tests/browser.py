@@ -2,7 +2,10 @@
 
 from __future__ import annotations
 
+import html
+import json
 import os
+import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -43,3 +46,18 @@ def screenshot(page: Path, width: int = 900, height: int = 1400) -> Path:
     picture = page.with_suffix(".png")
     run(page, f"--window-size={width},{height}", f"--screenshot={picture}")
     return picture
+
+
+def measure(page: Path, script: str, width: int = 900) -> object:
+    """What ``script`` (JavaScript whose last statement sets ``result``) finds on the laid-out page,
+    as JSON. The page forbids scripts, so this runs on a copy without its content security policy."""
+    text = page.read_text(encoding="utf-8")
+    probe = page.with_name(f"{page.stem}-measured.html")
+    probe.write_text(re.sub(r'<meta http-equiv="Content-Security-Policy"[^>]*>', "", text).replace(
+        "</body>", f"<script>let result; {script}; document.body.insertAdjacentHTML('beforeend', "
+                   "'<pre id=\"measured\"></pre>'); document.getElementById('measured').textContent = "
+                   "JSON.stringify(result);</script></body>"), encoding="utf-8")
+    # The script's own text names the element too; its result is the last one, at the end of the body.
+    found = re.findall(r'<pre id="measured">(.*?)</pre>', run(probe, f"--window-size={width},1400", "--dump-dom"), re.S)
+    assert len(found) == 2, "the measuring script did not run"
+    return json.loads(html.unescape(found[-1]))

@@ -1,25 +1,36 @@
-"""The HTML page of a report and the index of a cohort, as headless chromium shows them."""
+"""The HTML page of a report, its PDF and the summary of a cohort, as headless chromium and poppler
+show them."""
 
 from __future__ import annotations
 
+import datetime
 import html
 import json
+import os
+import random
 import re
+import shutil
+import statistics
 import subprocess
 import sys
+from collections import Counter
 from html.parser import HTMLParser
 from importlib import resources
 
+import pytest
 from PIL import Image, ImageOps
 
 import browser
 from assessment_db import Request
+from ardo_old import report_html
 from ardo_old.mind import mind
-from ardo_old.report_html import EMOTION_NAMES, POLE_NAMES, POLE_PAIRS, ROLE_NAMES, render_report
+from ardo_old.report_html import (EMOTION_NAMES, POLE_NAMES, POLE_PAIRS, ROLE_NAMES, NormScore, Norms,
+                                  Reliability, column, render_report, write_pages)
 
 DATA = resources.files("ardo_old").joinpath("data")
 SAMPLE_ANSWERS = json.loads(DATA.joinpath("sample_answers.json").read_text(encoding="utf-8"))
 HOSTILE = "<script>document.title='pwned'</script><img src=x onerror=\"document.title='pwned'\">"
+TODAY = datetime.date.today().isoformat()
 
 
 # Elements that stand apart from their neighbours on the page; inline ones run on with them.
@@ -66,13 +77,27 @@ def score(answers: list, client_id: object) -> dict:
         return mind(Request(client_id, answers, sample))
 
 
-def expected_texts(report: dict) -> list[str]:
+def tool(name: str) -> str:
+    """A program the tests drive; in CI its absence fails the test, elsewhere it skips it."""
+    path = shutil.which(name)
+    if path is None:
+        message = f"{name} is not installed (scripts/install-test-tools installs it)"
+        pytest.fail(message) if os.environ.get("CI") == "true" else pytest.skip(message)
+    return path
+
+
+def leaning(report: dict) -> list[str]:
+    return [left if report["Personality_Type"]["title"][i] == left else right
+            for i, (left, right) in enumerate(POLE_PAIRS)]
+
+
+def expected_texts(report: dict, ids: bool = False) -> list[str]:
     """Every figure of the report, with its name and level, in the order the page shows them."""
     kind = report["Personality_Type"]
-    texts = [f"Client: {report['client_id']}", f"Personality type: {kind['title']}"]
-    for left, right in POLE_PAIRS:
+    texts = [f"Personality type: {kind['title']}"]
+    for (left, right), lean in zip(POLE_PAIRS, leaning(report)):
         texts += [f"{100 * kind[left]:.0f} % {POLE_NAMES[left]} ({left})",
-                  f"{POLE_NAMES[right]} ({right}) {100 * kind[right]:.0f} %"]
+                  f"{POLE_NAMES[right]} ({right}) {100 * kind[right]:.0f} %", f"Leans to {POLE_NAMES[lean]}."]
     vak = report["vak"]
     texts.append(f"Learning style: {vak['type']}")
     texts += [f"{name.capitalize()}{' (dominant)' * (name.capitalize() == vak['type'])} {value}"
@@ -80,30 +105,38 @@ def expected_texts(report: dict) -> list[str]:
     texts += [f"{EMOTION_NAMES[key]} {value}" for key, value in report["Emotional_Intelligance"].items()]
     ranked = sorted(report["Roles"].items(), key=lambda role: -role[1])
     texts += [f"{rank}. {ROLE_NAMES[key]} ({key}) {value}" for rank, (key, value) in enumerate(ranked, 1)]
-    texts += [f"{t['name']} {t['id']} {t['score']} {t['level']}" for t in report["Traits"]]
+    texts += [f"{t['name']}{f' {t['id']}' * ids} {t['score']} {t['level']}" for t in report["Traits"]]
     for space in report["Spaces"]:
-        texts.append(f"Space: {space['space_name']} (identifier {space['space_id']}): "
+        texts.append(f"Space: {space['space_name']}{f' (identifier {space['space_id']})' * ids}: "
                      f"{space['percentage']:.2f} %, {space['level']}")
         for aspect in space["aspects"]:
-            texts.append(f"Aspect: {aspect['aspect_name']} (identifier {aspect['aspect_id']}): "
+            texts.append(f"Aspect: {aspect['aspect_name']}{f' (identifier {aspect['aspect_id']})' * ids}: "
                          f"{aspect['percentage']:.2f} %, {aspect['level']}")
-            texts += [f"{k['skill_name']} {k['skill_id']} {k['score']} {k['level']}"
-                      for k in aspect["skills"]]
+            texts += [f"{k['skill_name']}{f' {k['skill_id']}' * ids} {k['score']} {k['level']}" for k in aspect["skills"]]
     return texts
 
 
-def test_the_sample_page_shows_every_figure_with_its_level_and_draws_it(tmp_path):
+def test_the_sample_page_explains_itself_and_draws_only_what_it_can_measure(tmp_path):
     page = tmp_path / "sample.html"
-    command = [sys.executable, "-m", "ardo_old", "score", "--html", str(page)]
-    run = subprocess.run(command, capture_output=True, text=True, timeout=120)
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--html", str(page)],
+                         capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr
     report = json.loads(run.stdout)
     dom = browser.dom(page)
-    in_order(words(dom), expected_texts(report))
-    # Each space and aspect's bar is as long as its percentage, in the order they are listed.
-    percentages = [f"{entry['percentage']:.2f}" for space in report["Spaces"]
-                   for entry in [space, *space["aspects"]]]
+    text = words(dom)
+    in_order(text, ["sample", "Assessment report for sample", f"Date: {TODAY}", "How to read this page", "balanced 16 or more",
+                    "Strong Skill 30 or more", "Advanced 81 % or more", *expected_texts(report)])
+    assert "identifier" not in text and "1001" not in text  # the database's identifiers stay hidden
+    # No range is known, so no total gets a bar, and the page says why.
+    assert '<svg class="bar"' not in dom and "highest possible total is not known here" in text
+    # The dark part of each personality bar is the pole that the type names.
+    fills = re.findall(r'class="bipolar bar".*?class="fill" x="([\d.]+)" y="0" width="([\d.]+)"', dom, re.S)
+    kind = report["Personality_Type"]
+    assert fills == [(f"{0 if lean == left else 100 - 100 * kind[lean]:.2f}", f"{100 * kind[lean]:.2f}")
+                     for (left, _), lean in zip(POLE_PAIRS, leaning(report))]
+    percentages = [f"{entry['percentage']:.2f}" for space in report["Spaces"] for entry in [space, *space["aspects"]]]
     assert re.findall(r'class="mark"[^>]*width="([\d.]+)"', dom) == percentages
+    assert dom.count('role="img"') == dom.count("<svg") == 4 + len(percentages)
     picture = Image.open(browser.screenshot(page)).convert("L")
     ink = ImageOps.invert(picture)
     left, top, right, bottom = ink.getbbox()
@@ -111,41 +144,156 @@ def test_the_sample_page_shows_every_figure_with_its_level_and_draws_it(tmp_path
     assert sum(ink.histogram()[128:]) > 0.03 * picture.width * picture.height  # dark: text, bars
 
 
-def test_a_hostile_name_stays_text_and_runs_nothing(tmp_path):
+def luminance(colour: str) -> float:
+    digits = colour.lstrip("#")
+    digits = "".join(2 * c for c in digits) if len(digits) == 3 else digits
+    channels = [int(digits[i:i + 2], 16) / 255 for i in (0, 2, 4)]
+    linear = [c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4 for c in channels]
+    return 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
+
+
+def test_every_text_colour_of_the_pages_has_a_contrast_of_at_least_4_5():
+    style = re.search(r"<style>(.*?)</style>", render_report(score(SAMPLE_ANSWERS, "c")), re.S).group(1)
+    pairs = []
+    for selector, body in re.findall(r"([^{}]+)\{([^{}]*)\}", style):
+        colour = re.search(r"(?:^|;)\s*color:\s*(#[0-9a-fA-F]{3,6})", body)
+        if colour:
+            background = re.search(r"background:\s*(#[0-9a-fA-F]{3,6})", body)
+            pairs.append((selector.strip(), colour.group(1), background.group(1) if background else "#fff"))
+    assert len(pairs) >= 4
+    for selector, colour, background in pairs:
+        lighter, darker = sorted([luminance(colour), luminance(background)], reverse=True)
+        assert (lighter + 0.05) / (darker + 0.05) >= 4.5, selector
+
+
+def test_hostile_names_stay_text_inside_their_cells_and_ranges_norms_and_notes_show(tmp_path):
     report = score(SAMPLE_ANSWERS, HOSTILE)
     report["Traits"][0]["name"] = HOSTILE
-    report["Spaces"][0]["aspects"][0]["skills"][0]["skill_name"] = HOSTILE
+    space = report["Spaces"][0]
+    space["space_name"] = "Personal \u202eEffectiveness"
+    long_name = "Long" + "x" * 10_000
+    space["aspects"][0]["skills"][0]["skill_name"] = long_name
+    skills = [(column("Spaces", s["space_name"], a["aspect_name"], k["skill_name"], "score"), k["score"])
+              for s in report["Spaces"] for a in s["aspects"] for k in a["skills"]]
+    trait = column("Traits", HOSTILE, "score")
+    ranges = {"Emotional_Intelligance.Empathy": (0, 24), trait: (0, 24), **{key: (3, 12) for key, _ in skills}}
+    norms = Norms("Staff 2024", lambda scale, value: NormScore(62.0, "average") if scale.startswith("Traits.") else None)
     page = tmp_path / "hostile.html"
-    page.write_text(render_report(report), encoding="utf-8")
+    page.write_text(render_report(report, title="Battery", show_ids=True, ranges=ranges, norms=norms,
+                                  warnings=[(trait, "a scale of one item"), (None, "question 9 counts for no scale")]),
+                    encoding="utf-8")
     dom = browser.dom(page)
+    text = words(dom)
     assert not {"script", "img"} & set(parsed(dom).tags)
-    title = html.unescape(re.search(r"<title>(.*?)</title>", dom, re.S).group(1))
-    assert title == f"Assessment report: {HOSTILE}"
-    assert words(dom).count(HOSTILE) == 4  # the title, the client, the trait and the skill
+    assert text.count(HOSTILE) == 5  # the page's title, the client, the trait, its bar's title, its note
+    in_order(text, ["Battery", "Percentile in Staff 2024", f"{HOSTILE} note 1", "1001", "14 of 24",
+                    "rebalanced 62 (average)", "(identifier 2001)", "Notes on this instrument",
+                    f"Trait: {HOSTILE}: a scale of one item", "question 9 counts for no scale"])
+    # Each bar is the total's place in its range, and says so in its title.
+    bars = re.findall(r'<svg class="bar".*?<title>([^<]*)</title>.*?class="fill[^"]*"[^>]*width="([\d.]+)"', dom, re.S)
+    empathy = report["Emotional_Intelligance"]["Empathy"]
+    expected = [(f"{empathy} of 24", 100 * empathy / 24), (f"{report['Traits'][0]['score']} of 24", 100 * 14 / 24),
+                *((f"{value} (range 3 to 12)", 100 * (value - 3) / 9) for _, value in skills)]
+    assert len(bars) == len(expected)
+    for (title, width), (of, share) in zip(bars, expected):
+        assert html.unescape(title).endswith(of) and width == f"{share:.2f}"
+    boxes = browser.measure(page, """
+        const box = e => e.getBoundingClientRect().toJSON();
+        const long = [...document.querySelectorAll('td.name')].find(td => td.textContent.length > 10000);
+        const heading = [...document.querySelectorAll('h3')].find(h => h.textContent.includes('\u202e'));
+        result = {page: [document.documentElement.scrollWidth, window.innerWidth],
+                  overflow: [long.scrollWidth, long.clientWidth], cells: [...long.parentElement.children].map(box),
+                  name: box(heading.querySelector('.name')), percent: box(heading.querySelector('.percent'))}""")
+    assert boxes["page"][0] <= boxes["page"][1] and boxes["overflow"][0] <= boxes["overflow"][1]
+    cells = boxes["cells"]
+    assert all(a["right"] <= b["left"] + 0.5 for a, b in zip(cells, cells[1:])) and cells[-1]["right"] <= boxes["page"][1]
+    assert boxes["percent"]["left"] >= boxes["name"]["right"]  # the override ends with the space's name
+    picture = ImageOps.invert(Image.open(browser.screenshot(page)).convert("L"))
+    assert picture.getbbox()[2] < picture.width - 40  # nothing printed past the right margin
 
 
-def test_a_cohort_writes_a_page_per_client_and_an_index_linking_them(tmp_path):
-    clients = [("c-1", SAMPLE_ANSWERS), ("c-1", [4] * len(SAMPLE_ANSWERS)),
-               ("../a b", [1] * len(SAMPLE_ANSWERS)), ("short", [1, 2])]
-    results = []
-    for client_id, answers in clients:
-        try:
-            results.append((client_id, score(answers, client_id)))
-        except IndexError as error:
-            results.append((client_id, error))
-    (tmp_path / "cohort.jsonl").write_text("".join(json.dumps({"client_id": c, "answers": a}) + "\n" for c, a in clients))
+def test_the_pdf_is_tagged_a4_and_every_page_shows_its_figures(tmp_path):
+    if os.environ.get("CI") != "true":  # CI installs it with the test extra
+        pytest.importorskip("weasyprint")
+    pdf = tmp_path / "sample.pdf"
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--pdf", str(pdf), "--show-ids"],
+                         capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    info = subprocess.run([tool("pdfinfo"), pdf], capture_output=True, text=True, check=True).stdout
+    assert re.search(r"Tagged:\s+yes", info) and "(A4)" in info
+    text = subprocess.run([tool("pdftotext"), pdf, "-"], capture_output=True, text=True, check=True).stdout
+    in_order(" ".join(text.split()), ["Assessment report for sample", *expected_texts(json.loads(run.stdout), ids=True)])
+    subprocess.run([tool("pdftoppm"), "-r", "30", "-png", pdf, tmp_path / "page"], check=True)
+    pictures = sorted(tmp_path.glob("page*.png"))
+    assert len(pictures) == int(re.search(r"Pages:\s+(\d+)", info).group(1)) > 1
+    for picture in pictures:
+        ink = ImageOps.invert(Image.open(picture).convert("L"))
+        assert sum(ink.histogram()[96:]) > 0.01 * ink.width * ink.height, picture.name
+
+
+def scale_values(report: dict) -> list:
+    """Every scale's value, in the order the summary lists the scales."""
+    values = [report["Personality_Type"][left] for left, _ in POLE_PAIRS]
+    values += [v for k, v in report["vak"].items() if k != "type"]
+    values += [*report["Emotional_Intelligance"].values(), *report["Roles"].values()]
+    values += [t["score"] for t in report["Traits"]]
+    for space in report["Spaces"]:
+        values.append(space["percentage"])
+        for aspect in space["aspects"]:
+            values += [aspect["percentage"], *(k["score"] for k in aspect["skills"])]
+    return values
+
+
+def test_a_generated_cohort_gets_a_summary_that_counts_it_and_links_every_page(tmp_path):
+    generator = random.Random(24)
+    lines = [json.dumps({"client_id": f"c-{n}", "answers": [generator.randint(1, 4) for _ in SAMPLE_ANSWERS][:82 if n % 13 else 40]})
+             for n in range(60)] + ["not json"]
+    (tmp_path / "cohort.jsonl").write_text("\n".join(lines) + "\n")
     run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "cohort.jsonl", "--out", "cohort.out",
-                          "--html", "cohort"], cwd=tmp_path, capture_output=True, text=True, timeout=60)
-    assert (run.returncode, run.stderr) == (1, "")
+                          "--html", "cohort", "--title", "Staff battery"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    assert run.returncode == 1, run.stderr
+    results = [json.loads(line) for line in (tmp_path / "cohort.out").read_text().splitlines()]
+    reports = [r for r in results if "error" not in r]
+    failed = [r for r in results if "error" in r]
     index = tmp_path / "cohort" / "index.html"
     dom = browser.dom(index)
+    text = words(dom)
+    in_order(text, [f"Staff battery Cohort summary, {TODAY}: {len(results)} clients, {len(reports)} scored, "
+                    f"{len(failed)} failed.", "Failed clients, by input line",
+                    *(f"{r['line']} {r['client_id'] or 'none'} {r['error']['type']}" for r in failed)])
+    for counted in (Counter(r["Personality_Type"]["title"] for r in reports), Counter(r["vak"]["type"] for r in reports)):
+        assert all(f"{value} {count}" in text for value, count in counted.items())
+    columns = list(zip(*map(scale_values, reports)))
+    assert re.findall(r'class="num mean">([^<]*)<', dom) == [f"{statistics.mean(c):.2f}" for c in columns]
+    assert re.findall(r'class="num sd">([^<]*)<', dom) == [f"{statistics.stdev(c):.2f}" for c in columns]
+    for row in dom.split('<tr class="scale">')[1:]:  # each histogram holds every client
+        assert sum(map(int, re.findall(r'<td class="num">(\d+)</td>', row))) == len(reports)
     pages = re.findall(r'<a href="([^"]+)">', dom)
-    assert len(set(pages)) == 3 and all((index.parent / name).is_file() for name in pages)
-    expected = ["4 clients, 3 scored, 1 failed."]
-    for client_id, result in results[:3]:
-        expected += [client_id, result["Personality_Type"]["title"], result["vak"]["type"]]
-        expected += [f"{s['space_name']}: {s['percentage']:.2f} %, {s['level']}" for s in result["Spaces"]]
-    in_order(words(dom), expected)
-    assert f"short not scored: IndexError: {results[3][1]}" in words(dom)
-    for name, (client_id, _) in zip(pages, results):
-        assert f"Client: {client_id}" in words(browser.dom(index.parent / name))
+    assert len(pages) == len(reports)
+    for name, report in zip(pages, reports):
+        assert f"Assessment report for {report['client_id']}" in words(browser.dom(index.parent / name))
+
+
+def test_the_index_is_rewritten_as_pages_come_and_covers_what_was_written_when_stopped(tmp_path, monkeypatch):
+    monkeypatch.setattr(report_html, "INDEX_EVERY", 0.0)
+    reports = [score(SAMPLE_ANSWERS[n:] + SAMPLE_ANSWERS[:n], f"c-{n}") for n in range(3)]
+    index = tmp_path / "out" / "index.html"
+
+    def results():
+        for line, report in enumerate(reports, start=1):
+            if line == 3:
+                assert "2 clients, 2 scored" in words(index.read_text()) and "still going" in index.read_text()
+            yield report["client_id"], report, line
+        raise KeyboardInterrupt
+
+    reliability = {"Emotional_Intelligance.Empathy": Reliability(0.714, [(12, "reverse-keyed or miskeyed?")]),
+                   "Roles.TW": Reliability(None)}
+    with pytest.raises(KeyboardInterrupt):
+        write_pages(results(), index.parent, reliability=reliability, ranges={"Emotional_Intelligance.Empathy": (0, 24)})
+    assert sorted(os.listdir(index.parent)) == ["0001-c-0.html", "0002-c-1.html", "0003-c-2.html", "index.html"]
+    dom = browser.dom(index)
+    in_order(words(dom), ["3 clients, 3 scored, 0 failed.", "The run was stopped",
+                          "Emotional intelligence: Empathy", "0.71 question 12: reverse-keyed or miskeyed?",
+                          "Team role: Teamworker", "none", "c-0", "c-1", "c-2"])
+    empathy = next(row for row in dom.split('<tr class="scale">') if "Empathy" in row)
+    assert empathy.count('class="bin"') == 25  # one bar per possible total, 0 to 24

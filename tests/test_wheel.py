@@ -46,7 +46,8 @@ def test_wheel_holds_the_modules_their_stubs_and_the_sample_data(wheel):
     expected = {f"ardo_old/{name}.abi3.so" for name in EXTENSIONS} | {f"ardo_old/{name}.pyi" for name in EXTENSIONS}
     expected |= {"ardo_old/py.typed", "ardo_old/mind_types.py", "ardo_old/cli.py", "ardo_old/__main__.py",
                  "ardo_old/data/sample.db", "ardo_old/data/sample_answers.json", "ardo_old/report_html.py",
-                 *(f"ardo_old/templates/{page}.html.j2" for page in ("base", "report", "index"))}
+                 "ardo_old/_cohort_summary.py",
+                 *(f"ardo_old/templates/{page}.html.j2" for page in ("base", "macros", "report", "index", "index_rows"))}
     assert expected <= names
 
 

@@ -42,14 +42,20 @@ def jsonable(value: Any) -> Any:
     return value
 
 
+def page_options(args: Any) -> dict[str, Any]:
+    """What the pages of ``score --html`` and ``--pdf`` are given from the command line."""
+    database = args.db if args.db is not None else Path(data_file("sample.db").name)
+    return {"title": args.title or Path(database).stem, "show_ids": args.show_ids}
+
+
 def write_html(path: Path, write: Callable[[ModuleType], object]) -> None:
-    """Runs ``write`` with the module that makes the pages; a missing Jinja2 or an unwritable
-    ``path`` is a one-line error."""
+    """Runs ``write`` with the module that makes the pages; a missing Jinja2 or WeasyPrint or an
+    unwritable ``path`` is a one-line error."""
     try:
         from ardo_old import report_html
 
         write(report_html)
-    except ModuleNotFoundError as missing:
+    except ImportError as missing:
         raise CommandError(str(missing)) from None
     except OSError as error:
         raise CommandError(f"cannot write {error.filename or path}: {error.strerror or error}") from None

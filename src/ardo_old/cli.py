@@ -17,7 +17,8 @@ from typing import Any, Sequence
 
 from ardo_old import cohort_cli, speak
 from ardo_old._check import answer_range, check_database
-from ardo_old._command import PROG, CommandError, data_file, jsonable, one_line, require_database_file, write_html
+from ardo_old._command import (PROG, CommandError, data_file, jsonable, one_line, page_options, require_database_file,
+                               write_html)
 from ardo_old.mind import mind
 
 SAMPLE_CLIENT_ID = "sample"
@@ -71,6 +72,12 @@ def build_parser() -> argparse.ArgumentParser:
                          help="also write the report as one self-contained HTML page to FILE; with "
                               "--clients, a folder of one page per client and an index.html "
                               "(needs the 'html' extra)")
+    command.add_argument("--pdf", metavar="FILE", type=Path,
+                         help="also write the report as a tagged A4 PDF to FILE (needs the 'pdf' extra)")
+    command.add_argument("--title", metavar="TEXT",
+                         help="the instrument's title on the pages (default: the database file's name)")
+    command.add_argument("--show-ids", action="store_true",
+                         help="show the database's identifiers of traits, spaces, aspects and skills on the pages")
     cohort_cli.add_arguments(command)
     command.set_defaults(run=run_score)
     command = commands.add_parser(
@@ -169,8 +176,11 @@ def run_score(args: argparse.Namespace) -> int:
     if args.diagnostics:
         sys.stderr.write(diagnostics)
     print(json.dumps(jsonable(report), indent=2, allow_nan=False))
+    options = page_options(args)
     if args.html is not None:
-        write_html(args.html, lambda html: args.html.write_text(html.render_report(report), encoding="utf-8"))
+        write_html(args.html, lambda html: args.html.write_text(html.render_report(report, **options), encoding="utf-8"))
+    if args.pdf is not None:
+        write_html(args.pdf, lambda html: args.pdf.write_bytes(html.render_pdf(report, **options)))
     return 0
 
 

@@ -19,7 +19,7 @@ from pathlib import Path
 from types import SimpleNamespace
 from typing import IO, Any, NamedTuple
 
-from ardo_old._command import CommandError, jsonable, require_database_file, write_html
+from ardo_old._command import CommandError, jsonable, page_options, require_database_file, write_html
 from ardo_old.cohort import iter_cohort
 
 
@@ -119,8 +119,10 @@ def emitted(results: Iterable[Scored], out: IO[str]) -> Iterator[Scored]:
         yield scored
 
 
-def write_results(results: Iterable[Scored], out: IO[str], html: Path | None = None) -> int:
-    """Writes the lines, and with ``html`` a folder of report pages as they come; 1 when any line failed."""
+def write_results(results: Iterable[Scored], out: IO[str], html: Path | None = None,
+                  pages: dict[str, Any] | None = None) -> int:
+    """Writes the lines, and with ``html`` a folder of report pages as they come (``pages``: the
+    options of ``report_html.write_pages``); 1 when any line failed."""
     failed = 0
 
     def counted() -> Iterator[Scored]:
@@ -132,12 +134,14 @@ def write_results(results: Iterable[Scored], out: IO[str], html: Path | None = N
     if html is None:
         deque(counted(), maxlen=0)
     else:
-        pages = ((s.client_id, s.report if s.report is not None else s.error) for s in counted())
-        write_html(html, lambda report_html: report_html.write_pages(pages, html))
+        results_in = ((s.client_id, s.report if s.report is not None else s.error, s.line) for s in counted())
+        write_html(html, lambda report_html: report_html.write_pages(results_in, html, **(pages or {})))
     return 1 if failed else 0
 
 
 def run(args: argparse.Namespace) -> int:
+    if args.pdf is not None:
+        raise CommandError("--pdf writes one client's report; for a cohort, --html DIR writes a page per client")
     with ExitStack() as stack:
         if args.db is None:
             database = stack.enter_context(resources.as_file(resources.files("ardo_old").joinpath("data", "sample.db")))
@@ -150,6 +154,6 @@ def run(args: argparse.Namespace) -> int:
         except OSError as error:
             raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
         try:
-            return write_results(score_lines(database, source, args.jobs), out, args.html)
+            return write_results(score_lines(database, source, args.jobs), out, args.html, page_options(args))
         except (sqlite3.Error, UnicodeDecodeError) as error:
             raise CommandError(f"cannot score {database}: {error}") from None
