@@ -1,5 +1,6 @@
 #include "audio/playback.hpp"
 
+#include "audio/fixed_names.hpp"
 #include "host/calls.hpp"
 #include "host/names.hpp"
 
@@ -16,7 +17,7 @@ using host::require;
 
 Ref mpv_command() {
   return require(
-      Py_BuildValue("[sssss]", "C:\\Program Files\\mpv\\mpv.exe", "--no-cache", "--no-terminal", "--", "fd://0"));
+      Py_BuildValue("[sssss]", AUDIO_PLAYER_PATH, "--no-cache", "--no-terminal", "--", "fd://0"));
 }
 
 Ref start_player(PyObject* module, PyObject* command) {
