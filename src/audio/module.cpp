@@ -32,7 +32,7 @@ Ref get_audio_stream(PyObject* module, PyObject* args, PyObject* kwargs) {
 
 Ref stream(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* audio_stream = host::single_argument(args, kwargs, "stream", "audio_stream");
-  return audio::play(module, audio_stream);
+  return audio::play(module, audio_stream, audio::Played::kept);
 }
 
 constexpr std::array<const char*, 1> get_audio_stream_parameters = {"llm"};
