@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import json
 import threading
+from collections.abc import Iterable
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 VOICE_ID = "tsampleVoice00000001"  # 20 letters and digits: what the SDK takes for a voice id
@@ -22,24 +23,33 @@ REFUSALS = {
 MOST_REQUESTS = 8
 LIFETIME = 60.0
 HOLD_BACK = 5.0  # how long a chunk waits for the client to take the one before
+NOT_HTTP = b"SSH-2.0-OpenSSH_9.2\r\n"  # what a service address pointing at the wrong port may get
 
 
 class SpeechService:
-    """chunks: the audio chunks to stream; key: the only key accepted; refusal: one of REFUSALS, given
-    to every request; cut_after: the stream is cut after so many chunks; hold_back: each chunk is sent
-    only once received() says the client has taken the previous one."""
+    """chunks: the audio chunks to stream, any iterable; key: the only key accepted; refusal: one of
+    REFUSALS, given to every request; cut_after: the stream is cut after so many chunks; stall_after:
+    the stream stops after so many chunks with the connection left open; hold_back: each chunk is sent
+    only once received() says the client has taken the previous one; reply: "http", or "nothing" to
+    accept connections and never answer, or "not http" to answer with a line of another protocol;
+    voice_listed: whether the voice list holds "tsample"."""
 
     def __init__(
         self,
-        chunks: list[bytes],
+        chunks: Iterable[bytes],
         key: str = "right-key",
         refusal: str | None = None,
         cut_after: int | None = None,
+        stall_after: int | None = None,
         hold_back: bool = False,
+        reply: str = "http",
+        voice_listed: bool = True,
     ) -> None:
         self.chunks, self.key, self.refusal, self.cut_after, self.hold_back = chunks, key, refusal, cut_after, hold_back
+        self.stall_after, self.reply, self.voice_listed = stall_after, reply, voice_listed
         self.requests: list[dict] = []
         self.taken = threading.Semaphore(0)
+        self.closing = threading.Event()
         self.gave_up = False
         self.server = ThreadingHTTPServer(("127.0.0.1", 0), self._handler())
         self.server.daemon_threads = True
@@ -57,6 +67,7 @@ class SpeechService:
         return self
 
     def __exit__(self, *exc: object) -> None:
+        self.closing.set()
         self.timer.cancel()
         self.server.shutdown()
         self.server.server_close()
@@ -70,9 +81,18 @@ class SpeechService:
             def log_message(self, *args: object) -> None:
                 pass
 
+            def handle(self) -> None:
+                if service.reply == "nothing":
+                    service.closing.wait(LIFETIME)
+                elif service.reply == "not http":
+                    self.wfile.write(NOT_HTTP)
+                else:
+                    super().handle()
+
             def do_GET(self) -> None:  # noqa: N802 - the server's own name
                 if self.admitted():
-                    self.send_json(200, {"voices": [{"voice_id": VOICE_ID, "name": "tsample"}]})
+                    name = "tsample" if service.voice_listed else "another"
+                    self.send_json(200, {"voices": [{"voice_id": VOICE_ID, "name": name}]})
 
             def do_POST(self) -> None:  # noqa: N802
                 if self.admitted():
@@ -117,6 +137,9 @@ class SpeechService:
                 for count, chunk in enumerate(service.chunks):
                     if count == service.cut_after:
                         self.close_connection = True
+                        return
+                    if count == service.stall_after:
+                        service.closing.wait(LIFETIME)
                         return
                     if count and service.hold_back and not service.taken.acquire(timeout=HOLD_BACK):
                         service.gave_up = True

@@ -6,6 +6,7 @@ case runs in a fresh interpreter. scripts/test-audio-sdk runs this file once per
 from __future__ import annotations
 
 import importlib.util
+import itertools
 import json
 import os
 import subprocess
@@ -14,11 +15,13 @@ from pathlib import Path
 
 import pytest
 
+from audio_fakes import PLAYER_NAME, install_player
 from real_player import as_wav, in_chunks, install_mpv, samples_of, tone
 from speech_service import SpeechService
 
 SERVICE = Path(__file__).parent / "speech_service.py"
 CHUNKS = ["ID3 first", "second", "third and last"]
+MiB = 1024 * 1024
 
 if importlib.util.find_spec("elevenlabs") is None or importlib.util.find_spec("dotenv") is None:
     # Where they must be there, their absence is a failure, not a reason to skip.
@@ -97,46 +100,99 @@ def test_the_whole_road_from_service_to_player(tmp_path, monkeypatch, cut_after)
         assert outcome["error"] == "requests.exceptions.ChunkedEncodingError"
 
 
-def speak_command(tmp_path: Path, base_url: str, *args: str, key: str | None = "right-key", text: str = "") -> tuple:
+def speak_command(cwd: Path, base_url: str, *args: str, env: dict | None = None, stdin: bytes = b"") -> tuple:
+    """`speak` run in `cwd` against the service at `base_url`, with the right key unless `env` says
+    otherwise; its status and what it wrote on standard error."""
     environment = {name: value for name, value in os.environ.items() if not name.startswith("ELEVEN")}
     environment.update(NO_PROXY="127.0.0.1", no_proxy="127.0.0.1", ELEVEN_BASE_URL=base_url)
-    if key is not None:
-        environment["ELEVEN_LAPS_API_KEY"] = key
-    done = subprocess.run([sys.executable, "-m", "ardo_old", "speak", *args], input=text, cwd=tmp_path,
-                          env=environment, capture_output=True, text=True, timeout=60)
-    return done.returncode, done.stderr
+    environment.update({"ELEVEN_LAPS_API_KEY": "right-key"} if env is None else env)
+    done = subprocess.run([sys.executable, "-m", "ardo_old", "speak", *args], input=stdin, cwd=cwd,
+                          env=environment, capture_output=True, timeout=60)
+    return done.returncode, done.stderr.decode()
 
 
-def test_the_speak_command_plays_and_saves_the_speech(tmp_path, monkeypatch):
+def test_the_speak_command_plays_and_saves_the_speech_with_the_key_of_a_parent_folder(tmp_path, monkeypatch):
     decoded = install_mpv(tmp_path, monkeypatch)
+    (tmp_path / ".env").write_text("ELEVEN_LAPS_API_KEY=right-key\n")
+    (tmp_path / "below").mkdir()
     sent = tone(0.5)
     with SpeechService(in_chunks(as_wav(sent), 2048)) as service:
-        status, errors = speak_command(tmp_path, service.url, "--file", "-", "--save", "saved.wav", text="Hi")
+        status, errors = speak_command(tmp_path / "below", service.url, "--file", "-", "--save", "saved.wav",
+                                       env={}, stdin=b"Hi")
     assert (status, errors) == (0, "")
-    assert (tmp_path / "saved.wav").read_bytes() == as_wav(sent) and samples_of(decoded) == sent
+    assert (tmp_path / "below" / "saved.wav").read_bytes() == as_wav(sent) and samples_of(decoded) == sent
     assert service.requests[-1]["body"]["text"] == "Hi"
 
 
+DISCARDING_PLAYER = "import sys\nwhile sys.stdin.buffer.read(1 << 16):\n    pass\n"
+NO_KEY = "no key for the speech service"
+
+
 @pytest.mark.parametrize(
-    "key, player, service_up, says",
+    "args, env, service, player, local, says",
     [
-        (None, True, True, "no key for the speech service: put ELEVEN_LAPS_API_KEY=... in a .env file"),
-        ("wrong-key", True, True, "the speech service refused: refused: wrong key"),
-        ("right-key", False, True, "no player at C:\\Program Files\\mpv\\mpv.exe: install mpv and link it"),
-        ("right-key", True, False, "cannot reach the speech service; check the network"),
+        (["Hi"], {}, {}, "stand-in", True, f"{NO_KEY}: put ELEVEN_LAPS_API_KEY=... in a .env file here"),
+        (["Hi"], {"ELEVEN_LABS_API_KEY": "right-key"}, {}, "stand-in", True,
+         f"{NO_KEY}: ELEVEN_LABS_API_KEY is set, but the package reads ELEVEN_LAPS_API_KEY (LAPS, not LABS)"),
+        (["Hi"], {"ELEVEN_LAPS_API_KEY": "wrong-key"}, {}, "stand-in", False,
+         "the speech service refused: refused: wrong key"),
+        (["Hi"], None, {}, "missing", True, f"no player at {PLAYER_NAME}: install mpv and link it"),
+        (["Hi"], None, {}, "not executable", True, f"cannot start the player at {PLAYER_NAME}: Permission denied"),
+        (["Hi"], None, None, "stand-in", False, "cannot reach the speech service at SERVICE: Connection refused"),
+        (["Hi", "--timeout", "0.5"], None, {"reply": "nothing"}, "stand-in", False,
+         "the speech service at SERVICE did not answer within 0.5 s (--timeout)"),
+        (["Hi"], None, {"reply": "not http"}, "stand-in", False,
+         "the speech service at SERVICE did not answer in HTTP: it sent 'SSH-2.0-OpenSSH_9.2\\r\\n'"),
+        (["Hi", "--timeout", "0.5"], None, {"stall_after": 2}, "stand-in", False,
+         "the speech service stopped sending for 0.5 s in mid-stream (--timeout)"),
+        (["Hi"], None, {"voice_listed": False}, "stand-in", False,
+         "the speech service does not offer the voice: Voice 'tsample' not found."),
+        (["Hi", "--save", "."], None, {}, "stand-in", True, "cannot write .: Is a directory"),
+        (["Hi", "--save", "no/such/folder"], None, {}, "stand-in", True, "cannot write no/such/folder: No such file"),
+        (["--file", "-"], None, {}, "stand-in", True, "standard input is not UTF-8 text: invalid start byte at byte 1"),
     ],
-    ids=["no-key", "refused", "no-player", "no-network"],
+    ids=["no-key", "labs-key", "refused", "no-player", "player-not-executable", "no-network", "never-answers",
+         "not-http", "stops-midway", "no-voice", "save-to-folder", "save-nowhere", "binary-input"],
 )
-def test_each_speak_failure_is_one_line_saying_what_to_do(tmp_path, monkeypatch, key, player, service_up, says):
-    if player:
-        install_mpv(tmp_path, monkeypatch)
-    else:
+def test_each_speak_failure_is_one_line_saying_what_happened(tmp_path, monkeypatch, args, env, service, player,
+                                                             local, says):
+    if player == "missing":
         monkeypatch.setenv("PATH", os.path.dirname(sys.executable))
-    with SpeechService([b"audio"]) as service:
-        url = service.url
-        if service_up:
-            status, errors = speak_command(tmp_path, url, "Hello", key=key)
-    if not service_up:  # closed by now: nothing listens on its port
-        status, errors = speak_command(tmp_path, url, "Hello", key=key)
+    else:
+        install_player(tmp_path / "bin", monkeypatch, DISCARDING_PLAYER)
+        if player == "not executable":
+            (tmp_path / "bin" / PLAYER_NAME).chmod(0o644)
+    with SpeechService([b"audio"] * 4, **(service or {})) as running:
+        if service is not None:
+            status, errors = speak_command(tmp_path, running.url, *args, env=env, stdin=b"a\xff")
+    if service is None:  # closed by now: nothing listens on its port
+        status, errors = speak_command(tmp_path, running.url, *args, env=env)
     assert status == 1
-    assert errors.startswith(f"ardo_old speak: error: {says}") and errors.count("\n") == 1
+    errors = errors.replace(running.url.removesuffix("/v1"), "SERVICE")
+    assert errors.startswith(f"ardo_old speak: error: {says}") and errors.count("\n") == 1, errors
+    if local:  # found before the service is asked anything
+        assert running.requests == []
+
+
+# The peak of the process's own memory after exec (VmHWM): its maximum resident size as getrusage
+# gives it would start from the peak of the test process that forked it.
+SPEAK_AND_TELL_PEAK = """
+import sys
+from ardo_old.cli import main
+status = main(sys.argv[1:])
+print(next(line.split()[1] for line in open("/proc/self/status") if line.startswith("VmHWM:")))
+sys.exit(status)
+"""
+
+
+@pytest.mark.parametrize("save", [[], ["--save", os.devnull]], ids=["played", "played-and-saved"])
+def test_a_stream_longer_than_memory_should_hold_plays_in_flat_memory(tmp_path, monkeypatch, save):
+    install_player(tmp_path / "bin", monkeypatch, DISCARDING_PLAYER)
+    streamed = 128 * MiB
+    environment = dict(os.environ, NO_PROXY="127.0.0.1", no_proxy="127.0.0.1", ELEVEN_LAPS_API_KEY="right-key")
+    with SpeechService(itertools.repeat(bytes(MiB // 16), streamed // (MiB // 16))) as service:
+        environment["ELEVEN_BASE_URL"] = service.url
+        done = subprocess.run([sys.executable, "-c", SPEAK_AND_TELL_PEAK, "speak", "Hi", *save], cwd=tmp_path,
+                              env=environment, capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert int(done.stdout) * 1024 < streamed / 2  # about 40 MiB here, whatever the length

@@ -1,5 +1,6 @@
 // ardo_old.audio: speech from the text-to-speech service as a lazy chunk sequence, and its playback.
 #include "audio/chunk_sequence.hpp"
+#include "audio/fixed_names.hpp"
 #include "audio/playback.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
@@ -31,7 +32,7 @@ Ref get_audio_stream(PyObject* module, PyObject* args, PyObject* kwargs) {
 
 Ref stream(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* audio_stream = host::single_argument(args, kwargs, "stream", "audio_stream");
-  return audio::play(module, audio_stream);
+  return audio::play(module, audio_stream, audio::Played::kept);
 }
 
 constexpr std::array<const char*, 1> get_audio_stream_parameters = {"llm"};
@@ -46,14 +47,14 @@ const host::FunctionDef get_audio_stream_definition = {
     "Speak the text `llm` through the ElevenLabs text-to-speech service, as a lazy sequence of audio chunks.\n\n"
     "Returns at once without contacting the service: it is asked, with the voice \"tsample\" and the model\n"
     "\"eleven_multilingual_v2\", when the first chunk is pulled, so a missing or refused key\n"
-    "(ELEVEN_LAPS_API_KEY) surfaces there. The sequence is an iterator with a generator's methods, registered\n"
+    "(" AUDIO_KEY_VARIABLE ") surfaces there. The sequence is an iterator with a generator's methods, registered\n"
     "as a collections.abc.Generator (not a generator function's object, which inspect.isgenerator tells): it\n"
     "hands on the service's chunks one for one and supports send (ignored), throw and close. Pass it to\n"
     "`stream` to play it."};
 const host::FunctionDef stream_definition = {
     "stream", stream, stream_parameters, stream_annotations,
     "Play the chunks of `audio_stream` through mpv as they arrive; return all the bytes played.\n\n"
-    "Starts the player at C:\\Program Files\\mpv\\mpv.exe, writes each chunk into its standard input and\n"
+    "Starts the player at " AUDIO_PLAYER_PATH ", writes each chunk into its standard input and\n"
     "flushes it (a None chunk is skipped), closes that input and waits for the player to exit; its exit\n"
     "status is not examined. Blocks until then. If drawing or writing a chunk fails, the player's input is\n"
     "closed and the player waited for before the error goes on."};
@@ -61,7 +62,7 @@ const host::FunctionDef stream_definition = {
 // An unset key is not handed over: the SDK refuses None, which would make the module unimportable
 // without a key, whereas the service's own refusal at the first pull says what is missing.
 void hand_over_api_key(PyObject* sdk, PyObject* os) {
-  Ref name = require(PyUnicode_FromString("ELEVEN_LAPS_API_KEY"));
+  Ref name = require(PyUnicode_FromString(AUDIO_KEY_VARIABLE));
   Ref key = host::call_method(os, "getenv", name.get());
   if (key.get() != Py_None) host::call_method(sdk, "set_api_key", key.get());
 }
@@ -143,7 +144,7 @@ PyModuleDef definition = {
     "ardo_old.audio",
     "Speech for the ardo assistant: get_audio_stream(text) asks the text-to-speech service for speech as a\n"
     "lazy chunk sequence, and stream(chunks) plays such a sequence through mpv.\n\n"
-    "Importing loads a .env file with python-dotenv and hands ELEVEN_LAPS_API_KEY, when set, to the SDK.",
+    "Importing loads a .env file with python-dotenv and hands " AUDIO_KEY_VARIABLE ", when set, to the SDK.",
     sizeof(State), nullptr, slots, traverse_module, clear_module,
     free_module,
 };

@@ -1,5 +1,6 @@
 #include "audio/playback.hpp"
 
+#include "audio/fixed_names.hpp"
 #include "host/calls.hpp"
 #include "host/names.hpp"
 
@@ -16,7 +17,7 @@ using host::require;
 
 Ref mpv_command() {
   return require(
-      Py_BuildValue("[sssss]", "C:\\Program Files\\mpv\\mpv.exe", "--no-cache", "--no-terminal", "--", "fd://0"));
+      Py_BuildValue("[sssss]", AUDIO_PLAYER_PATH, "--no-cache", "--no-terminal", "--", "fd://0"));
 }
 
 Ref start_player(PyObject* module, PyObject* command) {
@@ -64,19 +65,20 @@ class PlayedAudio {
   Ref sum_;
 };
 
-// Writes each chunk, flushed so the player hears it at once; returns what was written, joined.
-Ref feed(PyObject* player, PyObject* audio_stream) {
+// Writes each chunk, flushed so the player hears it at once; returns what was written, joined, when
+// it is kept, and None otherwise.
+Ref feed(PyObject* player, PyObject* audio_stream, Played played) {
   PlayedAudio audio;
   Ref chunks = require(PyObject_GetIter(audio_stream));
   while (Ref chunk = Ref::consuming(PyIter_Next(chunks.get()))) {
     if (chunk.get() == Py_None) continue;
     host::call_method(input_of(player).get(), "write", chunk.get());
     host::call_method(input_of(player).get(), "flush");
-    audio.add(chunk.get());
+    if (played == Played::kept) audio.add(chunk.get());
   }
   if (PyErr_Occurred()) throw PythonError{};
   close_input(player);
-  return audio.result();
+  return played == Played::kept ? audio.result() : Ref::owning(Py_None);
 }
 
 void wait_for(PyObject* player) { host::call_method(player, "wait"); }
@@ -113,12 +115,12 @@ Ref checked_bytes(Ref audio) {
 
 }  // namespace
 
-Ref play(PyObject* module, PyObject* audio_stream) {
+Ref play(PyObject* module, PyObject* audio_stream, Played played) {
   Ref command = mpv_command();
   Ref player = start_player(module, command.get());
   Ref audio;
   try {
-    audio = feed(player.get(), audio_stream);
+    audio = feed(player.get(), audio_stream, played);
   } catch (...) {
     reap_after_failure(player.get());
     throw;

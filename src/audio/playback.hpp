@@ -5,8 +5,15 @@
 
 namespace audio {
 
-// Plays every chunk of `audio_stream` as it arrives and returns all the bytes played, once the player
-// has exited. The player is started through the `subprocess` that `module` holds at the time.
-host::Ref play(PyObject* module, PyObject* audio_stream);
+// What playing keeps of the chunks once they reached the player.
+enum class Played {
+  kept,     // all of them, joined, returned as stream() returns them
+  dropped,  // nothing: the chunk at hand is all that is held, however long the sequence runs
+};
+
+// Plays every chunk of `audio_stream` as it arrives and, once the player has exited, returns the bytes
+// played (Played::kept) or None (Played::dropped). The player is started through the `subprocess`
+// that `module` holds at the time.
+host::Ref play(PyObject* module, PyObject* audio_stream, Played played);
 
 }  // namespace audio
