@@ -136,7 +136,7 @@ def test_a_cohort_writes_a_page_per_client_and_an_index_linking_them(tmp_path):
     (tmp_path / "cohort.jsonl").write_text("".join(json.dumps({"client_id": c, "answers": a}) + "\n" for c, a in clients))
     run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "cohort.jsonl", "--out", "cohort.out",
                           "--html", "cohort"], cwd=tmp_path, capture_output=True, text=True, timeout=60)
-    assert (run.returncode, run.stderr) == (1, "")
+    assert (run.returncode, run.stderr) == (1, "ardo_old score: error: 1 of 4 clients failed: line 4\n")
     index = tmp_path / "cohort" / "index.html"
     dom = browser.dom(index)
     pages = re.findall(r'<a href="([^"]+)">', dom)
@@ -146,6 +146,6 @@ def test_a_cohort_writes_a_page_per_client_and_an_index_linking_them(tmp_path):
         expected += [client_id, result["Personality_Type"]["title"], result["vak"]["type"]]
         expected += [f"{s['space_name']}: {s['percentage']:.2f} %, {s['level']}" for s in result["Spaces"]]
     in_order(words(dom), expected)
-    assert f"short not scored: IndexError: {results[3][1]}" in words(dom)
+    assert f"short not scored (line 4): IndexError: {results[3][1]}" in words(dom)
     for name, (client_id, _) in zip(pages, results):
         assert f"Client: {client_id}" in words(browser.dom(index.parent / name))

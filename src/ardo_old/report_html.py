@@ -14,7 +14,10 @@ import re
 from collections.abc import Iterable, Mapping
 from functools import cache
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    import jinja2
 
 __all__ = ["render_index", "render_report", "write_pages"]
 
@@ -46,37 +49,40 @@ def render_report(report: Mapping[str, Any]) -> str:
     )
 
 
-def render_index(entries: Iterable[tuple[Any, str | None, Mapping[str, Any] | BaseException | str]]
+def render_index(entries: Iterable[tuple[Any, str | None, Mapping[str, Any] | BaseException | str]
+                                  | tuple[Any, str | None, Mapping[str, Any] | BaseException | str, int]]
                  ) -> str:
     """The index page of a cohort: one row per (client id, file name of its page, its report or
-    the error that kept it from one); a row without a page names the error instead of linking."""
-    rows = [index_row(client_id, page, result) for client_id, page, result in entries]
+    the error that kept it from one, and optionally its line in the input); a row without a page
+    names the error, and the line, instead of linking."""
+    rows = [index_row(*entry) for entry in entries]
     failed = sum(row["error"] is not None for row in rows)
     return _template("index.html.j2").render(rows=rows, failed=failed)
 
 
-def write_pages(results: Iterable[tuple[Any, Mapping[str, Any] | BaseException | str]],
+def write_pages(results: Iterable[tuple[Any, Mapping[str, Any] | BaseException | str]
+                                | tuple[Any, Mapping[str, Any] | BaseException | str, int]],
                 directory: str | Path) -> Path:
     """Writes one page per scored client of ``results`` (pairs of client id and its report, or the
-    error that kept it from one) into ``directory``, made if missing, and ``index.html`` linking
+    error that kept it from one, each optionally with its line in the input) into ``directory``, made if missing, and ``index.html`` linking
     them; returns the index's path. Pages are numbered in cohort order, so no two clients share a
     file whatever their ids."""
     directory = Path(directory)
     directory.mkdir(parents=True, exist_ok=True)
     entries = []
-    for position, (client_id, result) in enumerate(results, start=1):
+    for position, (client_id, result, *line) in enumerate(results, start=1):
         page = None
         if isinstance(result, Mapping):
             page = f"{position:04d}-{_file_stem(client_id)}.html"
             (directory / page).write_text(render_report(result), encoding="utf-8")
-        entries.append((client_id, page, result))
+        entries.append((client_id, page, result, *line))
     index = directory / "index.html"
     index.write_text(render_index(entries), encoding="utf-8")
     return index
 
 
 @cache
-def _environment():
+def _environment() -> jinja2.Environment:
     try:
         import jinja2
     except ModuleNotFoundError as missing:
@@ -87,7 +93,7 @@ def _environment():
                               trim_blocks=True, lstrip_blocks=True)
 
 
-def _template(name: str):
+def _template(name: str) -> jinja2.Template:
     return _environment().get_template(name)
 
 
@@ -123,17 +129,18 @@ def fraction(value: Any, whole: float) -> float:
     """The share of the bar a value fills: 0 for what is no number, never beyond the bar."""
     if not is_number(value) or whole <= 0:
         return 0.0
-    return min(max(value / whole, 0.0), 1.0)
+    share: float = value / whole
+    return min(max(share, 0.0), 1.0)
 
 
 def pole_share(value: Any) -> str:
     return f"{100 * value:.0f} %" if is_number(value) else figure(value)
 
 
-def personality_view(section: Mapping[str, Any]) -> dict:
+def personality_view(section: Mapping[str, Any]) -> dict[str, Any]:
     pairs = []
     for left, right in POLE_PAIRS:
-        shares = section.get(left), section.get(right)
+        shares: tuple[Any, Any] = section.get(left), section.get(right)
         total = sum((share for share in shares if is_number(share)), 0.0)
         poles = [{"letter": letter, "name": POLE_NAMES[letter], "share": pole_share(share)}
                  for letter, share in zip((left, right), shares)]
@@ -141,18 +148,18 @@ def personality_view(section: Mapping[str, Any]) -> dict:
     return {"title": text(section.get("title")), "pairs": pairs}
 
 
-def bars(section: Mapping[str, Any], names: Mapping[str, str]) -> list[dict]:
+def bars(section: Mapping[str, Any], names: Mapping[str, str]) -> list[dict[str, Any]]:
     """One bar per entry of a section of totals, scaled to the largest total."""
     largest = max((value for value in section.values() if is_number(value)), default=0)
     return [{"key": key, "name": names.get(key, key), "value": value, "figure": figure(value),
              "width": 100 * fraction(value, largest)} for key, value in section.items()]
 
 
-def _ranking(bar: dict) -> float:
+def _ranking(bar: dict[str, Any]) -> float:
     return -bar["value"] if is_number(bar["value"]) else math.inf
 
 
-def learning_view(section: Mapping[str, Any]) -> dict:
+def learning_view(section: Mapping[str, Any]) -> dict[str, Any]:
     dominant = text(section.get("type"))
     styles = {key: value for key, value in section.items() if key != "type"}
     rows = bars(styles, {key: key.capitalize() for key in styles})
@@ -161,13 +168,13 @@ def learning_view(section: Mapping[str, Any]) -> dict:
     return {"type": dominant, "bars": rows}
 
 
-def scored_view(entry: Mapping[str, Any], id_key: str, name_key: str) -> dict:
+def scored_view(entry: Mapping[str, Any], id_key: str, name_key: str) -> dict[str, Any]:
     """A trait or a skill: its name and identifier, its score and level."""
     return {"id": text(entry.get(id_key)), "name": text(entry.get(name_key)),
             "score": figure(entry.get("score")), "level": text(entry.get("level"))}
 
 
-def banded(percentage: Any, bands: list[tuple[str, int]]) -> dict:
+def banded(percentage: Any, bands: list[tuple[str, int]]) -> dict[str, Any]:
     """A percentage drawn against its level bands, each band with its range named."""
     ranges = []
     for (level, low), upper in zip(bands, [*(low for _, low in bands[1:]), None]):
@@ -177,21 +184,21 @@ def banded(percentage: Any, bands: list[tuple[str, int]]) -> dict:
             "bands": ranges}
 
 
-def space_view(space: Mapping[str, Any]) -> dict:
+def space_view(space: Mapping[str, Any]) -> dict[str, Any]:
     return {"id": text(space.get("space_id")), "name": text(space.get("space_name")),
             "level": text(space.get("level")), **banded(space.get("percentage"), SPACE_BANDS),
             "aspects": [aspect_view(aspect) for aspect in space.get("aspects") or []]}
 
 
-def aspect_view(aspect: Mapping[str, Any]) -> dict:
+def aspect_view(aspect: Mapping[str, Any]) -> dict[str, Any]:
     return {"id": text(aspect.get("aspect_id")), "name": text(aspect.get("aspect_name")),
             "level": text(aspect.get("level")), **banded(aspect.get("percentage"), ASPECT_BANDS),
             "skills": [scored_view(skill, "skill_id", "skill_name")
                        for skill in aspect.get("skills") or []]}
 
 
-def index_row(client_id: Any, page: str | None, result: Any) -> dict:
-    row: dict[str, Any] = {"client": text(client_id), "page": page, "error": None}
+def index_row(client_id: Any, page: str | None, result: Any, line: int | None = None) -> dict[str, Any]:
+    row: dict[str, Any] = {"client": text(client_id), "page": page, "error": None, "line": line}
     if not isinstance(result, Mapping):
         row["error"] = (f"{type(result).__name__}: {result}" if isinstance(result, BaseException)
                         else text(result))
