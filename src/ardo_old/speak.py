@@ -34,7 +34,8 @@ def add_speak_command(commands: Any) -> None:
 
 def read_text(args: argparse.Namespace) -> str:
     if args.file is None:
-        return args.text
+        given: str = args.text
+        return given
     if args.file == "-":
         return sys.stdin.read()
     try:
@@ -61,7 +62,8 @@ def play(audio: Any, text: str) -> bytes:
     from elevenlabs.api.error import APIError
 
     try:
-        return audio.stream(audio.get_audio_stream(text))
+        played: bytes = audio.stream(audio.get_audio_stream(text))
+        return played
     except FileNotFoundError as error:
         if error.filename != PLAYER:
             raise
