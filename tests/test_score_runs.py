@@ -46,6 +46,7 @@ KINDS = {
     "blank": lambda n: (b" \t\r", None),
     "huge id": lambda n: (client("x" * 300_000, ANSWERS), "report"),
     "huge answers": lambda n: (client(n, [1] * 200_000), "error"),
+    "deep id": lambda n: (b'{"client_id": %s, "answers": []}' % (b"[" * 995 + b"]" * 995), "error"),
 }
 FLOODS = ["no answers", "not JSON", "blank"]  # cheap lines, many of them: what is held shows in memory
 TARGETS = ["file", "pipe", "standard output a file", "/dev/full", "a file that fills up"]

@@ -14,6 +14,7 @@ import stat
 import sys
 import threading
 from collections.abc import Callable, Sequence
+from contextlib import ExitStack
 from importlib import resources
 from importlib.resources.abc import Traversable
 from pathlib import Path
@@ -54,6 +55,14 @@ def complain(line: str) -> None:
 
 def data_file(name: str) -> Traversable:
     return resources.files("ardo_old").joinpath("data", name)
+
+
+def database_path(given: Path | None, stack: ExitStack) -> Path:
+    """The database given, which must be a file, or the bundled sample for the life of `stack`."""
+    if given is None:
+        return stack.enter_context(resources.as_file(data_file("sample.db")))
+    require_database_file(given)
+    return given
 
 
 def require_database_file(database: Path) -> None:

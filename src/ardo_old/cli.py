@@ -7,11 +7,9 @@ import argparse
 import contextlib
 import io
 import json
-import os
 import sqlite3
 import sys
 from collections.abc import Sequence
-from importlib import resources
 from pathlib import Path
 from types import SimpleNamespace
 from typing import Any, Literal
@@ -19,7 +17,7 @@ from typing import Any, Literal
 from ardo_old import __version__, cohort_cli, speak
 from ardo_old._check import check_database
 from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, answer_problems, answers_taken, complain,
-                               data_file, html_module, jsonable, refuse_overwriting, require_database_file, stat_or_none,
+                               data_file, database_path, html_module, jsonable, refuse_overwriting, stat_or_none,
                                standard_input, standard_output, stats_of, to_stderr, write_html)
 from ardo_old.mind import mind
 from ardo_old.mind_types import Report
@@ -124,7 +122,6 @@ def _parse_answers(data: bytes, name: str) -> list[Any]:
 
 def score(database: Path, answers: list[Any], client_id: Any) -> tuple[Report, str]:
     """The report and the scorer's diagnostic lines, which it writes to sys.stdout."""
-    require_database_file(database)
     request = SimpleNamespace(
         client_id=client_id, user_responses=answers, sqlite_database=str(database))
     diagnostics = io.StringIO()
@@ -153,7 +150,7 @@ def run_score(args: argparse.Namespace) -> int:
     if args.clients is not None:
         return cohort_cli.run(args, html)
     with contextlib.ExitStack() as stack:
-        database = args.db or stack.enter_context(resources.as_file(data_file("sample.db")))
+        database = database_path(args.db, stack)
         if html is not None:
             read = stats_of({"the database file": database, "the answers file": args.answers})
             refuse_overwriting(stat_or_none(args.html), str(args.html), read)
@@ -173,7 +170,6 @@ def run_score(args: argparse.Namespace) -> int:
 
 
 def check(database: Path) -> list[Problem]:
-    require_database_file(database)
     try:
         return check_database(database)
     except sqlite3.Error as error:
@@ -196,11 +192,8 @@ def counted(count: int, noun: str) -> str:
 
 def run_check(args: argparse.Namespace) -> int:
     out = LineWriter(standard_output(), "standard output")
-    if args.db is not None:
-        problems = check(args.db)
-    else:
-        with resources.as_file(data_file("sample.db")) as database:
-            problems = check(database)
+    with contextlib.ExitStack() as stack:
+        problems = check(database_path(args.db, stack))
     severities = [severity for severity, *_ in problems]
     errors = severities.count("error")
     with out:

@@ -16,19 +16,19 @@ import sys
 from collections import deque
 from collections.abc import Iterable, Iterator
 from contextlib import ExitStack
-from importlib import resources
 from pathlib import Path
 from types import ModuleType
 from typing import IO, Any, NamedTuple, NoReturn
 
-from ardo_old._command import (AnswerRange, CommandError, LineWriter, answer_problems, answers_taken, data_file,
-                               jsonable, listed, refuse_overwriting, require_database_file, stat_or_none,
+from ardo_old._command import (AnswerRange, CommandError, LineWriter, answer_problems, answers_taken, database_path,
+                               jsonable, listed, refuse_overwriting, stat_or_none,
                                standard_input, standard_output, write_html)
 from ardo_old.cohort import iter_cohort
 from ardo_old.mind_types import DatabasePath, Report
 
 MAX_JOBS = 256
 SHOWN_LINES = 10  # failed lines named in the summary
+ID_DEPTH = 32  # an id nested deeper than the parser allows could not be written back in a line
 JSON_KINDS = {list: "an array", str: "a string", bool: "a boolean", int: "a number", float: "a number",
               type(None): "null"}
 
@@ -103,10 +103,21 @@ def parse_client(text: bytes, line: int) -> Client | Unreadable:
         return Unreadable(line, None, f"not valid JSON: {error}")
     if not isinstance(data, dict):
         return Unreadable(line, None, f"a client must be a JSON object, not {JSON_KINDS[type(data)]}")
-    answers = data.get("answers")
+    client_id, answers = data.get("client_id"), data.get("answers")
+    if _depth(client_id) > ID_DEPTH:
+        return Unreadable(line, None, f"the client id is nested more than {ID_DEPTH} deep")
     if not isinstance(answers, list):
-        return Unreadable(line, data.get("client_id"), 'the client has no JSON array of "answers"')
-    return Client(line, data.get("client_id"), answers)
+        return Unreadable(line, client_id, 'the client has no JSON array of "answers"')
+    return Client(line, client_id, answers)
+
+
+def _depth(value: Any) -> int:
+    depth, level = 0, [value]
+    while level:
+        depth += 1
+        level = [item for held in level if isinstance(held, (list, dict))
+                 for item in (held.values() if isinstance(held, dict) else held)]
+    return depth
 
 
 def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable],
@@ -204,23 +215,29 @@ def _scoring(results: Iterator[Scored], database: Path) -> Iterator[Scored]:
         yield scored
 
 
+def _opened(args: argparse.Namespace, database: Path, stack: ExitStack) -> tuple[Iterator[bytes], LineWriter]:
+    """The lines read and the writer of the results: the output is opened last, once it is known
+    to be no file that is read."""
+    source_name = "standard input" if args.clients == "-" else f"the clients file {args.clients}"
+    out_name = "standard output" if args.out is None else args.out
+    try:
+        source = standard_input() if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
+        read = {source_name: os.fstat(source.fileno()), "the database file": os.stat(database)}
+        refuse_overwriting(os.fstat(standard_output()) if args.out is None else stat_or_none(args.out), out_name, read)
+        target = standard_output() if args.out is None else stack.enter_context(open(args.out, "wb")).fileno()
+    except OSError as error:
+        raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
+    return _read(source, source_name.removeprefix("the clients file ")), LineWriter(target, out_name)
+
+
 def run(args: argparse.Namespace, html: ModuleType | None) -> int:
     """Runs the cohort command, ending with the summary of the clients that failed as the error."""
     with ExitStack() as stack:
-        database = args.db or stack.enter_context(resources.as_file(data_file("sample.db")))
-        require_database_file(database)
-        source_name = "standard input" if args.clients == "-" else args.clients
-        out_name = "standard output" if args.out is None else args.out
-        try:
-            source = standard_input() if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
-            read = {f"the clients file {source_name}": os.fstat(source.fileno()), "the database file": os.stat(database)}
-            refuse_overwriting(os.fstat(standard_output()) if args.out is None else stat_or_none(args.out), out_name, read)
-            target = standard_output() if args.out is None else stack.enter_context(open(args.out, "wb")).fileno()
-        except OSError as error:
-            raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
-        writer = ResultWriter(LineWriter(target, out_name))
-        results = _progress(_scoring(score_lines(database, _read(source, source_name), args.jobs), database))
-        with writer.out:
+        database = database_path(args.db, stack)
+        lines, out = _opened(args, database, stack)
+        writer = ResultWriter(out)
+        results = _progress(_scoring(score_lines(database, lines, args.jobs), database))
+        with out:
             written = (writer.write(scored) for scored in results)
             if html is None:
                 deque(written, maxlen=0)
