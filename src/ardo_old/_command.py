@@ -61,14 +61,9 @@ def database_path(given: Path | None, stack: ExitStack) -> Path:
     """The database given, which must be a file, or the bundled sample for the life of `stack`."""
     if given is None:
         return stack.enter_context(resources.as_file(data_file("sample.db")))
-    require_database_file(given)
+    if not given.is_file():  # opening would create an empty database file at a path that names none
+        raise CommandError(f"no database file at {given}")
     return given
-
-
-def require_database_file(database: Path) -> None:
-    # Opening would create an empty database file at a path that names none.
-    if not database.is_file():
-        raise CommandError(f"no database file at {database}")
 
 
 # A command started with a standard stream closed has None for it.
