@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import json
+import os
 import subprocess
 import sys
 from importlib import resources
@@ -122,11 +123,40 @@ def test_bad_input_fails_with_one_line_and_status_1(tmp_path, make_db, bad_input
     assert not (tmp_path / "absent.db").exists()
 
 
-def test_usage_error_exits_2_with_the_command_usage(tmp_path):
-    result = score("--no-such-option", cwd=tmp_path)
-    assert result.returncode == 2
+@pytest.mark.parametrize("args, reason", [
+    (["--no-such-option"], "unrecognized arguments: --no-such-option"),
+    (["--out", "out.jsonl"], "--out does not apply without --clients"),
+    (["--jobs", "2"], "--jobs does not apply without --clients"),
+    (["--clients", "-", "--client-id", "c"], "--client-id does not apply with --clients"),
+    (["--clients", "-", "--diagnostics"], "--diagnostics does not apply with --clients"),
+    (["--clients", "-", "--pdf", "out.jsonl"], "--pdf does not apply with --clients (--html DIR writes a page per client)"),
+    (["--title", "Battery"], "--title does not apply without --html or --pdf"),
+    (["--clients", "-", "--jobs", "0"], "argument --jobs: '0' is not a number of threads from 1 to 256"),
+    (["--clients", "-", "--jobs", "99999999999999999999"], "is not a number of threads from 1 to 256"),
+])
+def test_usage_error_exits_2_with_the_command_usage(tmp_path, args, reason):
+    result = score(*args, cwd=tmp_path, stdin="")
+    assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr.startswith("usage: ardo_old score ")
-    assert result.stderr.endswith("ardo_old score: error: unrecognized arguments: --no-such-option\n")
+    assert result.stderr.splitlines()[-1].startswith("ardo_old score: error: ")
+    assert result.stderr.endswith(f"{reason}\n")
+    assert not (tmp_path / "out.jsonl").exists()
+
+
+@pytest.mark.parametrize("missing, args, says", [
+    ("jinja2", ["--html", "page.html"], "HTML reports need Jinja2: pip install 'ardo_old[html]'"),
+    ("jinja2", ["--clients", "in.jsonl", "--out", "out.jsonl", "--html", "pages"], "HTML reports need Jinja2"),
+    ("weasyprint", ["--html", "page.html", "--pdf", "page.pdf"],
+     "PDF reports need WeasyPrint: pip install 'ardo_old[pdf]' (No module named 'weasyprint')"),
+])
+def test_pages_without_their_libraries_are_refused_before_any_work(tmp_path, missing, args, says):
+    (tmp_path / f"{missing}.py").write_text(f"raise ModuleNotFoundError(\"No module named '{missing}'\", name='{missing}')\n")
+    (tmp_path / "in.jsonl").write_text(answers_of_sample_length(1))
+    result = subprocess.run([sys.executable, "-m", "ardo_old", "score", *args], cwd=tmp_path, capture_output=True,
+                            text=True, timeout=120, env={**os.environ, "PYTHONPATH": str(tmp_path)})
+    assert (result.returncode, result.stdout) == (1, "")
+    assert result.stderr.startswith(f"ardo_old score: error: {says}") and result.stderr.count("\n") == 1
+    assert {path.name for path in tmp_path.iterdir()} <= {"in.jsonl", f"{missing}.py", "__pycache__"}
 
 
 @pytest.mark.parametrize("geo_id, written", [

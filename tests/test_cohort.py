@@ -118,13 +118,15 @@ def test_the_command_gives_a_line_for_every_line_in_order(sample, tmp_path):
     (tmp_path / "in.jsonl").write_text("\n".join(lines) + "\n")
     run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "in.jsonl", "--out", "out.jsonl",
                           "--jobs", "2"], cwd=tmp_path, capture_output=True, text=True, timeout=60)
-    assert (run.returncode, run.stdout, run.stderr) == (1, "", "")
+    assert (run.returncode, run.stdout) == (1, "")
+    assert run.stderr == "ardo_old score: error: 3 of 6 clients failed: lines 2, 3, 6\n"
     written = [json.loads(line) for line in (tmp_path / "out.jsonl").read_text().splitlines()]
     with resources.as_file(resources.files("ardo_old") / "data" / "sample.db") as path:
         expected = [mind_result(Request(c["client_id"], c["answers"], str(path))) for c in good]
-    assert [written[i] for i in (0, 3, 6)] == expected
-    errors = [(w["client_id"], w["line"], w["error"]["type"]) for w in (written[i] for i in (1, 2, 4, 5))]
-    assert errors == [(None, 2, "ValueError"), (7, 3, "ValueError"), (None, 5, "ValueError"), ("short", 6, "IndexError")]
+    assert [written[i] for i in (0, 3, 5)] == expected  # the blank line gives none
+    errors = [(w["client_id"], w["line"], w["error"]["type"], w["error"]["hints"]) for w in (written[i] for i in (1, 2, 4))]
+    assert errors == [(None, 2, "ValueError", []), (7, 3, "ValueError", []),
+                      ("short", 6, "IndexError", ["the database takes exactly 82 answers, not 2"])]
 
 
 def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path):

@@ -244,6 +244,11 @@ def scale_values(report: dict) -> list:
     return values
 
 
+def failure(error: dict) -> str:
+    """A failed client's reason as its row in the index reads: the error, then the hints."""
+    return " ".join("; ".join([f"{error['type']}: {error['message']}", *error["hints"]]).split())
+
+
 def test_a_generated_cohort_gets_a_summary_that_counts_it_and_links_every_page(tmp_path):
     generator = random.Random(24)
     lines = [json.dumps({"client_id": f"c-{n}", "answers": [generator.randint(1, 4) for _ in SAMPLE_ANSWERS][:82 if n % 13 else 40]})
@@ -251,16 +256,17 @@ def test_a_generated_cohort_gets_a_summary_that_counts_it_and_links_every_page(t
     (tmp_path / "cohort.jsonl").write_text("\n".join(lines) + "\n")
     run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "cohort.jsonl", "--out", "cohort.out",
                           "--html", "cohort", "--title", "Staff battery"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
-    assert run.returncode == 1, run.stderr
     results = [json.loads(line) for line in (tmp_path / "cohort.out").read_text().splitlines()]
     reports = [r for r in results if "error" not in r]
     failed = [r for r in results if "error" in r]
+    summary = f"{len(failed)} of {len(results)} clients failed: lines {', '.join(str(r['line']) for r in failed)}"
+    assert (run.returncode, run.stderr) == (1, f"ardo_old score: error: {summary}\n")
     index = tmp_path / "cohort" / "index.html"
     dom = browser.dom(index)
     text = words(dom)
     in_order(text, [f"Staff battery Cohort summary, {TODAY}: {len(results)} clients, {len(reports)} scored, "
                     f"{len(failed)} failed.", "Failed clients, by input line",
-                    *(f"{r['line']} {r['client_id'] or 'none'} {r['error']['type']}" for r in failed)])
+                    *(f"{r['line']} {r['client_id'] or 'none'} {failure(r['error'])}" for r in failed)])
     for counted in (Counter(r["Personality_Type"]["title"] for r in reports), Counter(r["vak"]["type"] for r in reports)):
         assert all(f"{value} {count}" in text for value, count in counted.items())
     columns = list(zip(*map(scale_values, reports)))

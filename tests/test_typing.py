@@ -13,8 +13,10 @@ from audio_fakes import FAKE_SDK
 
 pytest.importorskip("mypy", reason="mypy is not installed")
 
-TYPING = Path(__file__).parent / "typing"
-STUBBED_MODULES = ["ardo_old.mind", "ardo_old.cohort", "ardo_old.audio", "ardo_old.args", "ardo_old._check", "ardo_old._speech"]
+REPO = Path(__file__).parents[1]
+TYPING = REPO / "tests" / "typing"
+STUBBED_MODULES = ["ardo_old.mind", "ardo_old.cohort", "ardo_old.audio", "ardo_old.args", "ardo_old._check",
+                   "ardo_old._speech"]
 
 
 def run_python(args: list[str], cwd: Path, pythonpath: list[Path]) -> subprocess.CompletedProcess:
@@ -28,6 +30,13 @@ def test_mypy_strict_accepts_the_host_program_and_needs_every_expected_error(pro
     # misuse.py marks each mistake with the error it must cause; --strict fails on an ignore no error needs.
     done = run_python(["-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), str(TYPING / program)],
                       cwd=tmp_path, pythonpath=[])
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_the_package_itself_passes_mypy_strict(tmp_path):
+    # From the source tree, with the settings of pyproject.toml for the optional extras.
+    done = run_python(["-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), "src/ardo_old"],
+                      cwd=REPO, pythonpath=[])
     assert done.returncode == 0, done.stdout + done.stderr
 
 

@@ -27,7 +27,7 @@ class ScaleValues:
 
     label: Any  # what the page names the scale by, kept as the first client gave it
     span: tuple[float, float] | None = None  # the scale's possible range, where it is known
-    counts: Counter = field(default_factory=Counter)
+    counts: Counter[float] = field(default_factory=Counter)
     not_numbers: int = 0
 
     def add(self, value: Any) -> None:
@@ -59,7 +59,7 @@ class ScaleValues:
             return []
         low, high = span if span is not None else (min(self.counts), max(self.counts))
         if all(float(value).is_integer() for value in [*self.counts, low, high]) and high - low < DISTINCT_BINS:
-            per_value: Counter = Counter()
+            per_value: Counter[int] = Counter()
             for value, count in self.counts.items():
                 per_value[min(max(int(value), int(low)), int(high))] += count
             return [Bin(value, value, per_value[value]) for value in range(int(low), int(high) + 1)]
@@ -77,9 +77,9 @@ class ScaleValues:
 class CohortSummary:
     scored: int = 0
     failed: int = 0
-    types: Counter = field(default_factory=Counter)
-    learning: Counter = field(default_factory=Counter)
-    leading_roles: Counter = field(default_factory=Counter)
+    types: Counter[str] = field(default_factory=Counter)
+    learning: Counter[str] = field(default_factory=Counter)
+    leading_roles: Counter[str] = field(default_factory=Counter)
     scales: dict[str, ScaleValues] = field(default_factory=dict)  # in the order the first client gave them
 
     def add_scale(self, key: str, label: Any, value: Any, span: tuple[float, float] | None = None) -> None:

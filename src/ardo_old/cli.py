@@ -7,30 +7,34 @@ import argparse
 import contextlib
 import io
 import json
-import os
 import sqlite3
-import sys
-from importlib import resources
+from collections.abc import Sequence
 from pathlib import Path
-from types import SimpleNamespace
-from typing import Any, Sequence
+from types import ModuleType, SimpleNamespace
+from typing import Any, Literal
 
-from ardo_old import cohort_cli, speak
-from ardo_old._check import answer_range, check_database
-from ardo_old._command import (PROG, CommandError, data_file, jsonable, one_line, page_options, require_database_file,
+from ardo_old import __version__, cohort_cli, speak
+from ardo_old._check import check_database
+from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, answer_problems, answers_taken, complain,
+                               data_file, database_path, failure_reason, html_module, jsonable, page_options,
+                               refuse_overwriting, stat_or_none, standard_input, standard_output, stats_of, to_stderr,
                                write_html)
 from ardo_old.mind import mind
+from ardo_old.mind_types import Report
 
 SAMPLE_CLIENT_ID = "sample"
-ANSWER_VALUES = (1, 2, 3, 4)  # compared as the scorer compares them: 2.0 and True are answers too
+INTERRUPTED = 130  # as a shell reports a command that Ctrl-C ended
 
 # (severity, table, row counted from 1, column, message), as the check lists each problem.
-Problem = tuple[str, str | None, int | None, str | None, str]
+Problem = tuple[Literal["error", "warning", "note"], str | None, int | None, str | None, str]
 
 JSON_FORMS = """\
 The report is written as JSON. Values JSON cannot hold are written as:
   a byte string (blob)        {"$bytes": "<base64 of the bytes>"}
   an infinite or NaN real     the string "Infinity", "-Infinity" or "NaN"
+
+Exit status: 0 when every client is scored, 1 on any failure, 2 on a usage error,
+130 when interrupted. Every line written is whole, whatever ends the run.
 """
 
 
@@ -38,15 +42,17 @@ class _CommandParser(argparse.ArgumentParser):
     """The parser of one command: an argument it does not know is a usage error with the command's
     own usage, where argparse would leave it to the program's."""
 
-    def parse_known_args(self, args=None, namespace=None):
-        namespace, extras = super().parse_known_args(args, namespace)
+    def parse_known_args(self, args: Sequence[str] | None = None,  # type: ignore[override]
+                         namespace: argparse.Namespace | None = None) -> tuple[argparse.Namespace, list[str]]:
+        parsed, extras = super().parse_known_args(args, namespace)
         if extras:
             self.error(f"unrecognized arguments: {' '.join(extras)}")
-        return namespace, extras
+        return parsed, extras
 
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog=PROG, description="Psychometric assessment scoring.")
+    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND",
                                      parser_class=_CommandParser)
     command = commands.add_parser(
@@ -79,7 +85,7 @@ def build_parser() -> argparse.ArgumentParser:
     command.add_argument("--show-ids", action="store_true",
                          help="show the database's identifiers of traits, spaces, aspects and skills on the pages")
     cohort_cli.add_arguments(command)
-    command.set_defaults(run=run_score)
+    command.set_defaults(run=run_score, parser=command)
     command = commands.add_parser(
         "check",
         help="check an assessment database against everything scoring needs",
@@ -92,23 +98,23 @@ def build_parser() -> argparse.ArgumentParser:
     )
     command.add_argument("--db", metavar="PATH", type=Path,
                          help="SQLite assessment database (default: the bundled sample database)")
-    command.set_defaults(run=run_check)
+    command.set_defaults(run=run_check, parser=command)
     speak.add_speak_command(commands)
     return parser
 
 
-def read_answers(source: str | None) -> list:
+def read_answers(source: str | None) -> list[Any]:
     if source is None:
         return _parse_answers(data_file("sample_answers.json").read_bytes(), "sample answers")
     name = "standard input" if source == "-" else f"answers file {source}"
     try:
-        data = sys.stdin.buffer.read() if source == "-" else Path(source).read_bytes()
+        data = standard_input().read() if source == "-" else Path(source).read_bytes()
     except OSError as error:
         raise CommandError(f"cannot read {name}: {error.strerror or error}") from None
     return _parse_answers(data, name)
 
 
-def _parse_answers(data: bytes, name: str) -> list:
+def _parse_answers(data: bytes, name: str) -> list[Any]:
     try:
         answers = json.loads(data.decode("utf-8-sig"))
     except UnicodeDecodeError as error:
@@ -120,9 +126,8 @@ def _parse_answers(data: bytes, name: str) -> list:
     return answers
 
 
-def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
+def score(database: Path, answers: list[Any], client_id: Any) -> tuple[Report, str]:
     """The report and the scorer's diagnostic lines, which it writes to sys.stdout."""
-    require_database_file(database)
     request = SimpleNamespace(
         client_id=client_id, user_responses=answers, sqlite_database=str(database))
     diagnostics = io.StringIO()
@@ -130,62 +135,64 @@ def score(database: Path, answers: list, client_id: Any) -> tuple[dict, str]:
         with contextlib.redirect_stdout(diagnostics):
             report = mind(request)
     except Exception as error:  # every scoring failure becomes one line, never a traceback
-        reason = "; ".join([f"{type(error).__name__}: {error}", *answer_problems(database, answers)])
+        reason = failure_reason(error, answer_problems(answers, answers_taken(database)))
         raise CommandError(f"scoring {database} failed: {reason}") from None
     return report, diagnostics.getvalue()
 
 
-def answer_problems(database: Path, answers: list) -> list[str]:
-    """What is wrong with the answers themselves, the usual reason for a failure that the scorer
-    names only by a bare key or index: answers outside 1 to 4, and a count the database does not take."""
-    problems = []
-    outside = [position for position, answer in enumerate(answers, 1) if answer not in ANSWER_VALUES]
-    if outside:
-        problems.append(f"{_at_positions(outside)} outside 1 to 4")
-    try:
-        takes = answer_range(database)
-    except (sqlite3.Error, ValueError):  # the scorer's own error already says why
-        takes = None
-    if takes is not None and not takes[0] <= len(answers) <= takes[1]:
-        least, most = takes
-        count = f"exactly {most}" if least == most else f"{least} to {most}"
-        problems.append(f"the database takes {count} answers, not {len(answers)}")
-    return problems
-
-
-def _at_positions(positions: list[int], shown: int = 10) -> str:
-    if len(positions) == 1:
-        return f"the answer at position {positions[0]} (counted from 1) is"
-    listed = ", ".join(map(str, positions[:shown]))
-    more = f" and {len(positions) - shown} more" if len(positions) > shown else ""
-    return f"the answers at positions {listed}{more} (counted from 1) are"
+def require_applicable_options(args: argparse.Namespace) -> None:
+    """An option that does not apply to the way the command runs would be silently ignored."""
+    cohort = args.clients is not None
+    pages = args.html is not None or args.pdf is not None
+    rules = [("--answers", args.answers is not None, not cohort, "with --clients"),
+             ("--client-id", args.client_id is not None, not cohort, "with --clients"),
+             ("--diagnostics", args.diagnostics, not cohort, "with --clients"),
+             ("--pdf", args.pdf is not None, not cohort, "with --clients (--html DIR writes a page per client)"),
+             ("--out", args.out is not None, cohort, "without --clients"),
+             ("--jobs", args.jobs is not None, cohort, "without --clients"),
+             ("--title", args.title is not None, pages, "without --html or --pdf"),
+             ("--show-ids", args.show_ids, pages, "without --html or --pdf")]
+    for option, given, applies, when in rules:
+        if given and not applies:
+            raise UsageError(f"{option} does not apply {when}")
 
 
 def run_score(args: argparse.Namespace) -> int:
+    require_applicable_options(args)
+    html = html_module(pdf=args.pdf is not None) if args.html is not None or args.pdf is not None else None
     if args.clients is not None:
-        return cohort_cli.run(args)
-    answers = read_answers(args.answers)
-    client_id = args.client_id
-    if client_id is None and args.answers is None:
-        client_id = SAMPLE_CLIENT_ID
-    if args.db is not None:
-        report, diagnostics = score(args.db, answers, client_id)
-    else:
-        with resources.as_file(data_file("sample.db")) as database:
-            report, diagnostics = score(database, answers, client_id)
+        return cohort_cli.run(args, html)
+    with contextlib.ExitStack() as stack:
+        database = database_path(args.db, stack)
+        if html is not None:
+            read = stats_of({"the database file": database, "the answers file": args.answers})
+            for page in filter(None, (args.html, args.pdf)):
+                refuse_overwriting(stat_or_none(page), str(page), read)
+        out = LineWriter(standard_output(), "standard output")
+        answers = read_answers(args.answers)
+        client_id = args.client_id
+        if client_id is None and args.answers is None:
+            client_id = SAMPLE_CLIENT_ID
+        report, diagnostics = score(database, answers, client_id)
     if args.diagnostics:
-        sys.stderr.write(diagnostics)
-    print(json.dumps(jsonable(report), indent=2, allow_nan=False))
-    options = page_options(args)
-    if args.html is not None:
-        write_html(args.html, lambda html: args.html.write_text(html.render_report(report, **options), encoding="utf-8"))
-    if args.pdf is not None:
-        write_html(args.pdf, lambda html: args.pdf.write_bytes(html.render_pdf(report, **options)))
+        to_stderr(diagnostics)
+    with out:
+        out.write(json.dumps(jsonable(report), indent=2, allow_nan=False))
+    if html is not None:
+        write_pages(args, html, report)
     return 0
 
 
+def write_pages(args: argparse.Namespace, html: ModuleType, report: Report) -> None:
+    """The report's page of --html and its PDF of --pdf."""
+    options = page_options(args)
+    if args.html is not None:
+        write_html(args.html, lambda: args.html.write_text(html.render_report(report, **options), encoding="utf-8"))
+    if args.pdf is not None:
+        write_html(args.pdf, lambda: args.pdf.write_bytes(html.render_pdf(report, **options)))
+
+
 def check(database: Path) -> list[Problem]:
-    require_database_file(database)
     try:
         return check_database(database)
     except sqlite3.Error as error:
@@ -207,31 +214,31 @@ def counted(count: int, noun: str) -> str:
 
 
 def run_check(args: argparse.Namespace) -> int:
-    if args.db is not None:
-        problems = check(args.db)
-    else:
-        with resources.as_file(data_file("sample.db")) as database:
-            problems = check(database)
-    for problem in problems:
-        print(problem_line(problem))
+    out = LineWriter(standard_output(), "standard output")
+    with contextlib.ExitStack() as stack:
+        problems = check(database_path(args.db, stack))
     severities = [severity for severity, *_ in problems]
     errors = severities.count("error")
-    print(f"{counted(errors, 'error')}, {counted(severities.count('warning'), 'warning')}")
+    with out:
+        for problem in problems:
+            out.write(problem_line(problem))
+        out.write(f"{counted(errors, 'error')}, {counted(severities.count('warning'), 'warning')}")
     return 1 if errors else 0
 
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     try:
-        status = args.run(args)
-        sys.stdout.flush()
+        status: int = args.run(args)
+    except UsageError as failure:
+        args.parser.error(str(failure))
     except CommandError as failure:
-        print(f"{PROG} {args.command}: error: {one_line(str(failure))}", file=sys.stderr)
+        complain(f"{args.command}: error: {failure}")
         return 1
-    except BrokenPipeError:
-        # The reader went away (`| head`); keep the interpreter's final flush from complaining too.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    except MemoryError:
+        complain(f"{args.command}: error: out of memory")
         return 1
+    except KeyboardInterrupt:
+        complain(f"{args.command}: interrupted")
+        return INTERRUPTED
     return status
-
-

@@ -1,8 +1,7 @@
-import os
 from collections.abc import Iterable, Iterator
 from typing import Protocol
 
-from ardo_old.mind_types import Report
+from ardo_old.mind_types import DatabasePath, Report
 
 class _Client(Protocol):
     @property
@@ -11,13 +10,13 @@ class _Client(Protocol):
     def user_responses(self) -> Iterable[object]: ...
 
 def score_cohort(
-    database: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    database: DatabasePath,
     clients: Iterable[_Client],
     *,
     threads: int | None = None,
 ) -> list[Report | Exception]: ...
 def iter_cohort(
-    database: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    database: DatabasePath,
     clients: Iterable[_Client],
     *,
     threads: int | None = None,

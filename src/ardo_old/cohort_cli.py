@@ -1,26 +1,58 @@
 """``python -m ardo_old score --clients FILE``: a cohort in JSON Lines, one client a line
 (``{"client_id": ..., "answers": [...]}``), scored against one read of the database.
 
-Every input line gives one output line, in input order: the report, or
-``{"client_id": ..., "line": N, "error": {"type": ..., "message": ...}}``. `score_lines` gives the
-same results as objects, for any consumer that wants them per client."""
+Every line that is not blank gives one output line, in input order: the report, or
+``{"client_id": ..., "line": N, "error": {"type": ..., "message": ..., "hints": [...]}}``. The
+input is read by one reader of clients and the output written by one writer of results;
+`score_lines` gives the same results as objects, for any consumer that wants them per client."""
 
 from __future__ import annotations
 
 import argparse
+import functools
 import json
-import sqlite3
+import os
 import sys
 from collections import deque
 from collections.abc import Iterable, Iterator
 from contextlib import ExitStack
-from importlib import resources
 from pathlib import Path
-from types import SimpleNamespace
-from typing import IO, Any, NamedTuple
+from types import ModuleType
+from typing import IO, Any, NamedTuple, NoReturn
 
-from ardo_old._command import CommandError, jsonable, page_options, require_database_file, write_html
+from ardo_old._command import (AnswerRange, CommandError, LineWriter, answer_problems, answers_taken, database_path,
+                               failure_reason, jsonable, listed, page_options, refuse_overwriting, stat_or_none,
+                               standard_input, standard_output, write_html)
 from ardo_old.cohort import iter_cohort
+from ardo_old.mind_types import DatabasePath, Report
+
+MAX_JOBS = 256
+SHOWN_LINES = 10  # failed lines named in the summary
+ID_DEPTH = 32  # an id nested deeper than the parser allows could not be written back in a line
+JSON_KINDS = {list: "an array", str: "a string", bool: "a boolean", int: "a number", float: "a number",
+              type(None): "null"}
+
+
+class Client(NamedTuple):
+    """One client of the input, as the scorer takes it."""
+
+    line: int  # counted from 1
+    client_id: Any
+    user_responses: list[Any]
+
+
+class Unreadable(NamedTuple):
+    """A line that holds no client. It goes to the scorer in a client's place, which refuses it as
+    it takes the answers, so its error keeps its place in the order and leaves with the results
+    around it, holding nothing of the line but its id."""
+
+    line: int
+    client_id: Any
+    reason: str
+
+    @property
+    def user_responses(self) -> NoReturn:
+        raise ValueError(self.reason)
 
 
 class Scored(NamedTuple):
@@ -28,132 +60,194 @@ class Scored(NamedTuple):
 
     line: int  # counted from 1
     client_id: Any
-    report: dict | None
+    report: Report | None
     error: BaseException | None
+    hints: tuple[str, ...] = ()  # what is wrong with the answers, when they are at fault
+
+    def outcome(self) -> Report | str:
+        """The report, or in words what kept the client from one."""
+        return self.report if self.report is not None else failure_reason(self.error, self.hints)
 
 
 def add_arguments(command: argparse.ArgumentParser) -> None:
     command.add_argument("--clients", metavar="FILE",
                          help="score a cohort: JSON Lines, one {\"client_id\": ..., \"answers\": [...]} "
-                              "a line, '-' for standard input; one JSON line out for each line in")
+                              "a line, '-' for standard input; one JSON line out for each line in that is not blank")
     command.add_argument("--out", metavar="FILE", help="with --clients: write the lines there, not to standard output")
-    command.add_argument("--jobs", metavar="N", type=int, help="with --clients: scoring threads (default: the usable CPUs)")
+    command.add_argument("--jobs", metavar="N", type=jobs_count,
+                         help=f"with --clients: scoring threads, 1 to {MAX_JOBS} (default: the usable CPUs)")
 
 
-def parse_client(text: bytes) -> SimpleNamespace:
-    """The client of one line; ValueError for a line that is not one."""
+def jobs_count(text: str) -> int:
+    try:
+        jobs = int(text)
+    except ValueError:
+        jobs = 0
+    if not 1 <= jobs <= MAX_JOBS:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number of threads from 1 to {MAX_JOBS}")
+    return jobs
+
+
+def read_json_lines(lines: Iterable[bytes], first_line: int = 1) -> Iterator[Client | Unreadable]:
+    """The one reader of clients: each line that is not blank, numbered as the input counts it."""
+    for number, text in enumerate(lines, first_line):
+        if text and not text.isspace():
+            yield parse_client(text, number)
+
+
+def parse_client(text: bytes, line: int) -> Client | Unreadable:
     try:
         data = json.loads(text.decode("utf-8-sig"))
     except UnicodeDecodeError as error:
-        raise ValueError(f"not UTF-8 text: {error.reason}") from None
-    except (ValueError, RecursionError) as error:
-        raise ValueError(f"not valid JSON: {error}") from None
+        return Unreadable(line, None, f"not UTF-8 text: {error.reason} at byte {error.start + 1}")
+    except json.JSONDecodeError as error:
+        # The parser counts the lines of its own text, which is this one line.
+        return Unreadable(line, None, f"not valid JSON: {error.msg} at column {error.colno}")
+    except (ValueError, RecursionError) as error:  # an integer past the digit limit; deep nesting
+        return Unreadable(line, None, f"not valid JSON: {error}")
     if not isinstance(data, dict):
-        raise ValueError(f"a client must be a JSON object, not {type(data).__name__}")
-    client = SimpleNamespace(client_id=data.get("client_id"), user_responses=data.get("answers"))
-    if not isinstance(client.user_responses, list):
-        raise ValueError(f"client {client.client_id!r} has no JSON list of answers")
-    return client
+        return Unreadable(line, None, f"a client must be a JSON object, not {JSON_KINDS[type(data)]}")
+    client_id, answers = data.get("client_id"), data.get("answers")
+    if _depth(client_id) > ID_DEPTH:
+        return Unreadable(line, None, f"the client id is nested more than {ID_DEPTH} deep")
+    if not isinstance(answers, list):
+        return Unreadable(line, client_id, 'the client has no JSON array of "answers"')
+    return Client(line, client_id, answers)
 
 
-def score_lines(database: Path | str, lines: Iterable[bytes], jobs: int | None = None, *,
-                first_line: int = 1) -> Iterator[Scored]:
-    """Every line's result, in order, as soon as scoring gives it, lines counted from `first_line`.
-    Lines that are no client take their place in the order without reaching the scorer."""
-    pending: deque[Scored | SimpleNamespace] = deque()  # lines read, in order, whose result is still to go
+def _depth(value: Any) -> int:
+    depth, level = 0, [value]
+    while level:
+        depth += 1
+        level = [item for held in level if isinstance(held, (list, dict))
+                 for item in (held.values() if isinstance(held, dict) else held)]
+    return depth
 
-    def clients() -> Iterator[SimpleNamespace]:
-        for number, text in enumerate(lines, first_line):
-            try:
-                client = parse_client(text)
-            except ValueError as error:
-                pending.append(Scored(number, _client_id_of(text), None, error))
-                continue
-            client.line = number
-            pending.append(client)
+
+def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable],
+                  jobs: int | None = None) -> Iterator[Scored]:
+    """Every client's result, in order, as soon as scoring gives it; what the scorer holds in
+    flight bounds what is held here."""
+    in_flight: deque[Client | Unreadable] = deque()
+
+    def given() -> Iterator[Client | Unreadable]:
+        for client in clients:
+            in_flight.append(client)
             yield client
 
-    for result in iter_cohort(database, clients(), threads=jobs):
-        while isinstance(pending[0], Scored):
-            yield pending.popleft()
-        client = pending.popleft()
-        if isinstance(result, BaseException):
-            yield Scored(client.line, client.client_id, None, result)
-        else:
+    @functools.cache
+    def takes() -> AnswerRange:  # read at the first failure that the answers may explain
+        return answers_taken(database)
+
+    for result in iter_cohort(database, given(), threads=jobs):
+        client = in_flight.popleft()
+        if not isinstance(result, BaseException):
             yield Scored(client.line, client.client_id, result, None)
-    yield from pending  # type: ignore[misc]  # only lines that were no client are left
+        elif isinstance(client, Client):
+            yield Scored(client.line, client.client_id, None, result,
+                         tuple(answer_problems(client.user_responses, takes())))
+        else:
+            yield Scored(client.line, client.client_id, None, result)
 
 
-def _client_id_of(text: bytes) -> Any:
-    with_id = None
-    try:
-        with_id = json.loads(text)
-    except (ValueError, RecursionError):
-        pass
-    return with_id.get("client_id") if isinstance(with_id, dict) else None
+def score_lines(database: DatabasePath, lines: Iterable[bytes], jobs: int | None = None, *,
+                first_line: int = 1) -> Iterator[Scored]:
+    """The result of every line of JSON Lines that is not blank, lines counted from `first_line`."""
+    return score_clients(database, read_json_lines(lines, first_line), jobs)
 
 
 def output_line(scored: Scored) -> str:
     if scored.report is not None:
         return json.dumps(jsonable(scored.report), allow_nan=False)
-    error = scored.error
-    message = {"type": type(error).__name__, "message": str(error)}
-    return json.dumps({"client_id": scored.client_id, "line": scored.line, "error": message})
+    error = {"type": type(scored.error).__name__, "message": str(scored.error), "hints": list(scored.hints)}
+    return json.dumps(jsonable({"client_id": scored.client_id, "line": scored.line, "error": error}),
+                      allow_nan=False)
+
+
+class ResultWriter:
+    """The one writer of results: a JSON line for each, and the tally of failures for the summary."""
+
+    def __init__(self, out: LineWriter) -> None:
+        self.out = out
+        self.clients = self.failed = 0
+        self.failed_lines: list[int] = []
+
+    def write(self, scored: Scored) -> Scored:
+        self.out.write(output_line(scored))
+        self.clients += 1
+        if scored.error is not None:
+            self.failed += 1
+            if len(self.failed_lines) < SHOWN_LINES:
+                self.failed_lines.append(scored.line)
+        return scored
+
+    def summary(self) -> str:
+        lines = f"line{'s' if self.failed > 1 else ''} {listed(self.failed_lines, SHOWN_LINES, self.failed)}"
+        return f"{self.failed} of {self.clients} clients failed: {lines}"
 
 
 def _progress(results: Iterator[Scored]) -> Iterable[Scored]:
-    if not sys.stderr.isatty():
+    if not os.isatty(2):
         return results
     try:
         from tqdm import tqdm
     except ImportError:
         return results
-    return tqdm(results, unit=" clients", file=sys.stderr)
+    bar: Iterable[Scored] = tqdm(results, unit=" clients", file=sys.stderr)
+    return bar
 
 
-def emitted(results: Iterable[Scored], out: IO[str]) -> Iterator[Scored]:
-    """Writes a whole line at a time, each flushed, so a run cut short leaves whole lines."""
-    for scored in _progress(iter(results)):
-        out.write(output_line(scored) + "\n")
-        out.flush()
+def _read(source: IO[bytes], name: str) -> Iterator[bytes]:
+    try:
+        yield from source
+    except OSError as error:
+        raise CommandError(f"cannot read {name}: {error.strerror or error}") from None
+
+
+def _scoring(results: Iterator[Scored], database: Path) -> Iterator[Scored]:
+    """The results, with a failure that every client meets (the database cannot be read, the threads
+    cannot start) as a one-line error."""
+    while True:
+        try:
+            scored = next(results)
+        except StopIteration:
+            return
+        except CommandError:
+            raise
+        except Exception as error:
+            raise CommandError(f"cannot score {database}: {type(error).__name__}: {error}") from None
         yield scored
 
 
-def write_results(results: Iterable[Scored], out: IO[str], html: Path | None = None,
-                  pages: dict[str, Any] | None = None) -> int:
-    """Writes the lines, and with ``html`` a folder of report pages as they come (``pages``: the
-    options of ``report_html.write_pages``); 1 when any line failed."""
-    failed = 0
-
-    def counted() -> Iterator[Scored]:
-        nonlocal failed
-        for scored in emitted(results, out):
-            failed += scored.error is not None
-            yield scored
-
-    if html is None:
-        deque(counted(), maxlen=0)
-    else:
-        results_in = ((s.client_id, s.report if s.report is not None else s.error, s.line) for s in counted())
-        write_html(html, lambda report_html: report_html.write_pages(results_in, html, **(pages or {})))
-    return 1 if failed else 0
+def _opened(args: argparse.Namespace, database: Path, stack: ExitStack) -> tuple[Iterator[bytes], LineWriter]:
+    """The lines read and the writer of the results: the output is opened last, once it is known
+    to be no file that is read."""
+    source_name = "standard input" if args.clients == "-" else f"the clients file {args.clients}"
+    out_name = "standard output" if args.out is None else args.out
+    try:
+        source = standard_input() if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
+        read = {source_name: os.fstat(source.fileno()), "the database file": os.stat(database)}
+        refuse_overwriting(os.fstat(standard_output()) if args.out is None else stat_or_none(args.out), out_name, read)
+        target = standard_output() if args.out is None else stack.enter_context(open(args.out, "wb")).fileno()
+    except OSError as error:
+        raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
+    return _read(source, source_name.removeprefix("the clients file ")), LineWriter(target, out_name)
 
 
-def run(args: argparse.Namespace) -> int:
-    if args.pdf is not None:
-        raise CommandError("--pdf writes one client's report; for a cohort, --html DIR writes a page per client")
+def run(args: argparse.Namespace, html: ModuleType | None) -> int:
+    """Runs the cohort command, ending with the summary of the clients that failed as the error."""
     with ExitStack() as stack:
-        if args.db is None:
-            database = stack.enter_context(resources.as_file(resources.files("ardo_old").joinpath("data", "sample.db")))
-        else:
-            database = args.db
-            require_database_file(database)
-        try:
-            source = sys.stdin.buffer if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
-            out = sys.stdout if args.out is None else stack.enter_context(open(args.out, "w", encoding="utf-8"))
-        except OSError as error:
-            raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
-        try:
-            return write_results(score_lines(database, source, args.jobs), out, args.html, page_options(args))
-        except (sqlite3.Error, UnicodeDecodeError) as error:
-            raise CommandError(f"cannot score {database}: {error}") from None
+        database = database_path(args.db, stack)
+        lines, out = _opened(args, database, stack)
+        writer = ResultWriter(out)
+        results = _progress(_scoring(score_lines(database, lines, args.jobs), database))
+        with out:
+            written = (writer.write(scored) for scored in results)
+            if html is None:
+                deque(written, maxlen=0)
+            else:
+                pages = ((s.client_id, s.outcome(), s.line) for s in written)
+                write_html(args.html, lambda: html.write_pages(pages, args.html, **page_options(args)))
+    if writer.failed:
+        raise CommandError(writer.summary())
+    return 0

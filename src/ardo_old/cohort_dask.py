@@ -7,9 +7,13 @@ from __future__ import annotations
 
 import itertools
 import os
-from typing import IO
+from collections.abc import Iterable
+from typing import IO, TYPE_CHECKING
 
 from ardo_old.cohort_cli import output_line, score_lines
+
+if TYPE_CHECKING:
+    from distributed import Client
 
 
 def _score_partition(lines: list[str], database: str, first_line: int) -> tuple[list[str], bool]:
@@ -18,22 +22,22 @@ def _score_partition(lines: list[str], database: str, first_line: int) -> tuple[
     return [output_line(s) for s in scored], any(s.error is not None for s in scored)
 
 
-def _line_count(lines) -> list[int]:
+def _line_count(lines: Iterable[str]) -> list[int]:
     return [sum(1 for _ in lines)]
 
 
-def score_on_dask(client, database: str | os.PathLike[str], clients: str | os.PathLike[str], out: IO[str], *,
+def score_on_dask(client: Client, database: str | os.PathLike[str], clients: str | os.PathLike[str], out: IO[str], *,
                   blocksize: int | str = "64MiB") -> int:
     """Scores the JSON Lines file `clients` on the cluster of the dask.distributed `client` and writes
     one line per input line to `out`; returns 1 when any line failed, else 0. Both paths must name the
     same files on every worker."""
-    import dask
     import dask.bag
+    from dask.delayed import delayed
 
     bag = dask.bag.read_text(os.fspath(clients), blocksize=blocksize, encoding="utf-8", errors="surrogateescape")
     counts = client.compute(bag.map_partitions(_line_count), sync=True)
     firsts = itertools.accumulate([1, *counts[:-1]])
-    score = dask.delayed(_score_partition, pure=True)
+    score = delayed(_score_partition, pure=True)
     futures = client.compute([score(part, os.fspath(database), first) for part, first in zip(bag.to_delayed(), firsts)])
     status = 0
     for future in futures:  # in input order, each as soon as it and those before it are done

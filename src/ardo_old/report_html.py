@@ -26,9 +26,13 @@ from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
 from functools import cache
 from pathlib import Path
-from typing import IO, Any, NamedTuple
+from types import ModuleType
+from typing import IO, TYPE_CHECKING, Any, NamedTuple
 
 from ardo_old._cohort_summary import CohortSummary, ScaleValues
+
+if TYPE_CHECKING:
+    import jinja2
 
 __all__ = ["NormScore", "Norms", "Reliability", "level_bands", "render_index", "render_pdf",
            "render_report", "write_pages"]
@@ -59,6 +63,10 @@ LEVEL_MEANINGS = {
     "Beginner": "a low share",
 }
 INDEX_EVERY = 5.0  # seconds between rewrites of a cohort's index while its pages are written
+
+
+# What a template is given of a report, a scale or a row, by name.
+View = dict[str, Any]
 
 
 class NormScore(NamedTuple):
@@ -113,11 +121,18 @@ def render_report(report: Mapping[str, Any], **options: Any) -> str:
 
 def render_pdf(report: Mapping[str, Any], **options: Any) -> bytes:
     """The page of ``render_report`` as a tagged A4 PDF (PDF/UA), through WeasyPrint."""
+    pdf: bytes = pdf_engine().HTML(string=render_report(report, **options)).write_pdf(pdf_variant="pdf/ua-1")
+    return pdf
+
+
+def pdf_engine() -> ModuleType:
+    """WeasyPrint, or an ImportError that says how to install it."""
     try:
-        import weasyprint  # type: ignore[import-untyped]
+        import weasyprint
     except (ImportError, OSError) as missing:  # OSError: WeasyPrint is there, its Pango libraries not
         raise ImportError(f"PDF reports need WeasyPrint: pip install 'ardo_old[pdf]' ({missing})") from None
-    return weasyprint.HTML(string=render_report(report, **options)).write_pdf(pdf_variant="pdf/ua-1")
+    engine: ModuleType = weasyprint
+    return engine
 
 
 def write_pages(results: Iterable[tuple[Any, ...]], directory: str | Path, *,
@@ -171,9 +186,10 @@ class _Page:
 
     def __init__(self, options: PageOptions) -> None:
         self.options = options
-        self.scales: list[dict] = []
+        self.scales: list[View] = []
 
-    def scale(self, key: str, label: tuple, value: Any, span: tuple[Any, Any] | None = None, **row: Any) -> dict:
+    def scale(self, key: str, label: tuple[str, ...], value: Any, span: tuple[Any, Any] | None = None,
+              **row: Any) -> View:
         span = self.options.ranges.get(key, span)
         entry = {"key": key, "label": label, "value": value, "span": span, "figure": figure(value),
                  "width": None, "of": "", "norm": None, "notes": [], **row}
@@ -186,11 +202,11 @@ class _Page:
         self.scales.append(entry)
         return entry
 
-    def bars(self, section: str, values: Mapping[str, Any], kind: str, names: Mapping[str, str]) -> list[dict]:
+    def bars(self, section: str, values: Mapping[str, Any], kind: str, names: Mapping[str, str]) -> list[View]:
         return [self.scale(column(section, key), (kind, names.get(key, key)), value, code=key, dominant=False)
                 for key, value in values.items()]
 
-    def personality(self, section: Mapping[str, Any]) -> dict:
+    def personality(self, section: Mapping[str, Any]) -> View:
         title = text(section.get("title"))
         pairs = []
         for position, (left, right) in enumerate(POLE_PAIRS):
@@ -206,32 +222,32 @@ class _Page:
                           "x": 0 if lean == left else 100 - width, "width": 0 if even else width})
         return {"title": title, "pairs": pairs}
 
-    def trait(self, trait: Mapping[str, Any]) -> dict:
+    def trait(self, trait: Mapping[str, Any]) -> View:
         name = text(trait.get("name"))
         return self.scale(column("Traits", name, "score"), ("Trait", name), trait.get("score"),
                           name=name, id=text(trait.get("id")), level=text(trait.get("level")))
 
-    def space(self, space: Mapping[str, Any]) -> dict:
+    def space(self, space: Mapping[str, Any]) -> View:
         name = text(space.get("space_name"))
         entry = self.banded(column("Spaces", name, "percentage"), ("Space", name), space, "space_id", SPACE_BANDS)
         entry["aspects"] = [self.aspect(aspect, name) for aspect in space.get("aspects") or []]
         return entry
 
-    def aspect(self, aspect: Mapping[str, Any], space: str) -> dict:
+    def aspect(self, aspect: Mapping[str, Any], space: str) -> View:
         name = text(aspect.get("aspect_name"))
         entry = self.banded(column("Spaces", space, name, "percentage"), ("Aspect", name, space), aspect,
                             "aspect_id", ASPECT_BANDS)
         entry["skills"] = [self.skill(skill, space, name) for skill in aspect.get("skills") or []]
         return entry
 
-    def skill(self, skill: Mapping[str, Any], space: str, aspect: str) -> dict:
+    def skill(self, skill: Mapping[str, Any], space: str, aspect: str) -> View:
         name = text(skill.get("skill_name"))
         return self.scale(column("Spaces", space, aspect, name, "score"), ("Skill", name, space, aspect),
                           skill.get("score"), name=name, id=text(skill.get("skill_id")),
                           level=text(skill.get("level")))
 
-    def banded(self, key: str, label: tuple, entry: Mapping[str, Any], id_key: str,
-               bands: list[tuple[str, int]]) -> dict:
+    def banded(self, key: str, label: tuple[str, ...], entry: Mapping[str, Any], id_key: str,
+               bands: list[tuple[str, int]]) -> View:
         """A space or aspect: its percentage drawn against its level bands, each band named with its range."""
         percentage = entry.get("percentage")
         spans = []
@@ -242,11 +258,11 @@ class _Page:
                           level=text(entry.get("level")), percent=percent(percentage), bands=spans)
 
 
-def report_view(report: Mapping[str, Any], options: PageOptions) -> dict:
+def report_view(report: Mapping[str, Any], options: PageOptions) -> View:
     page = _Page(options)
     learning = report.get("vak") or {}
     styles = {key: value for key, value in learning.items() if key != "type"}
-    view: dict[str, Any] = {
+    view: View = {
         "options": options, "client": text(report.get("client_id")),
         "personality": page.personality(report.get("Personality_Type") or {}),
         "learning": {"type": text(learning.get("type")),
@@ -268,13 +284,13 @@ def report_view(report: Mapping[str, Any], options: PageOptions) -> dict:
     return view
 
 
-def leading_roles(roles: list[dict]) -> list[str]:
+def leading_roles(roles: list[View]) -> list[str]:
     """The role or roles of the highest total."""
     totals = [row["value"] for row in roles if is_number(row["value"])]
     return [f"{row['label'][1]} ({row['code']})" for row in roles if totals and row["value"] == max(totals)]
 
 
-def notes(warnings: Sequence[tuple[str | None, str]], scales: list[dict]) -> list[dict]:
+def notes(warnings: Sequence[tuple[str | None, str]], scales: list[View]) -> list[View]:
     """The warnings about the instrument, numbered, each marked on the rows of its scale."""
     rows = {row["key"]: row for row in scales}
     listed = []
@@ -301,7 +317,7 @@ def band_texts(bands: list[tuple[str, int]], unit: str = "") -> list[str]:
     return texts
 
 
-def reading_guide() -> list[dict]:
+def reading_guide() -> list[View]:
     """What each level means and its band, by what the levels rate."""
     rated = {"trait": ("Traits", "total", ""), "skill": ("Skills", "total", ""),
              "aspect": ("Aspects", "percentage", "%"), "space": ("Spaces", "percentage", "%")}
@@ -314,7 +330,7 @@ def reading_guide() -> list[dict]:
     return guide
 
 
-def _ranking(row: dict) -> float:
+def _ranking(row: View) -> float:
     return -row["value"] if is_number(row["value"]) else math.inf
 
 
@@ -354,7 +370,8 @@ def fraction(value: Any, whole: float) -> float:
     """The share of the bar a value fills: 0 for what is no number, never beyond the bar."""
     if not is_number(value) or not is_number(whole) or whole <= 0:
         return 0.0
-    return min(max(value / whole, 0.0), 1.0)
+    share: float = value / whole
+    return min(max(share, 0.0), 1.0)
 
 
 def pole_share(value: Any) -> str:
@@ -370,7 +387,7 @@ class _CohortIndex:
     def __init__(self, options: PageOptions, reliability: Mapping[str, Reliability]) -> None:
         self.options, self.reliability = options, reliability
         self.summary = CohortSummary()
-        self.rows = _template("index_rows.html.j2").module
+        self.rows: Any = _template("index_rows.html.j2").module  # its macros, as attributes
         self.clients: IO[str] = tempfile.TemporaryFile("w+", encoding="utf-8")
         self.failures: IO[str] = tempfile.TemporaryFile("w+", encoding="utf-8")
 
@@ -397,7 +414,7 @@ class _CohortIndex:
         else:
             self.failure(client_id, result, line)
 
-    def scored(self, page: str, view: dict) -> None:
+    def scored(self, page: str, view: View) -> None:
         summary = self.summary
         summary.scored += 1
         summary.types[view["personality"]["title"]] += 1
@@ -429,7 +446,7 @@ class _CohortIndex:
             partial.unlink(missing_ok=True)
 
 
-def scale_summary(key: str, values: ScaleValues) -> dict:
+def scale_summary(key: str, values: ScaleValues) -> View:
     bins = values.bins(values.span)
     tallest = max((b.clients for b in bins), default=0)
     return {"key": key, "stats": values, "mean": values.mean(), "sd": values.sd(), "bins": bins,
@@ -449,7 +466,7 @@ def _spooled(spool: IO[str]) -> Iterator[Any]:
 # --- templates ---------------------------------------------------------------------------------
 
 @cache
-def _environment():
+def _environment() -> jinja2.Environment:
     try:
         import jinja2
     except ModuleNotFoundError as missing:
@@ -463,11 +480,11 @@ def _environment():
     return environment
 
 
-def _template(name: str):
+def _template(name: str) -> jinja2.Template:
     return _environment().get_template(name)
 
 
-def _render_page(view: dict) -> str:
+def _render_page(view: View) -> str:
     return _template("report.html.j2").render(view=view, **view)
 
 

@@ -9,14 +9,13 @@ import contextlib
 import http.client
 import math
 import os
-import sys
 import urllib.parse
 from collections.abc import Buffer, Iterable, Iterator
 from pathlib import Path
 from typing import IO, Any
 
 from ardo_old import _speech
-from ardo_old._command import CommandError
+from ardo_old._command import CommandError, standard_input
 
 PLAYER = _speech.PLAYER
 KEY = _speech.KEY_VARIABLE
@@ -43,7 +42,7 @@ def add_speak_command(commands: Any) -> None:
     command.add_argument("--timeout", metavar="SECONDS", type=seconds, default=DEFAULT_TIMEOUT,
                          help="how long to wait for the service to take the connection, to answer, and "
                               f"between two parts of the stream (default: {DEFAULT_TIMEOUT:g})")
-    command.set_defaults(run=run_speak)
+    command.set_defaults(run=run_speak, parser=command)
 
 
 def seconds(value: str) -> float:
@@ -63,12 +62,7 @@ def read_text(args: argparse.Namespace) -> str:
         return checked_text(os.fsencode(args.text), "the text")
     name = "standard input" if args.file == "-" else args.file
     try:
-        if args.file != "-":
-            data = Path(args.file).read_bytes()
-        elif sys.stdin is None:
-            raise CommandError("there is no standard input to read")
-        else:
-            data = sys.stdin.buffer.read()
+        data = standard_input().read() if args.file == "-" else Path(args.file).read_bytes()
     except OSError as error:
         raise CommandError(f"cannot read {name}: {error.strerror or error}") from None
     return checked_text(data, name)
