@@ -1,6 +1,6 @@
 """`score --clients` run as a user runs it, on generated mixes of lines, options and output targets:
-one strict-JSON line out per line in that is not blank, in order, an honest status, no traceback,
-flat memory; and what ends a run early: the input as output, Ctrl-C, a failing source."""
+one strict-JSON line out per line in that is not blank, in order, with --html a whole index of the
+lines written, an honest status, no traceback, flat memory; and what ends a run early: the input as output, Ctrl-C, a failing source."""
 
 from __future__ import annotations
 
@@ -61,7 +61,8 @@ def runs(draw: st.DrawFn) -> dict[str, Any]:
     flood = draw(st.sampled_from([0, 0, 40_000]))
     kinds[draw(st.integers(0, len(kinds))):0] = [draw(st.sampled_from(FLOODS))] * flood
     return {"kinds": kinds, "jobs": draw(st.sampled_from([None, "1", "3"])), "stdin": draw(st.booleans()),
-            "db": draw(st.booleans()), "target": draw(st.sampled_from(TARGETS)), "room": draw(st.integers(300, 20_000))}
+            "db": draw(st.booleans()), "target": draw(st.sampled_from(TARGETS)), "room": draw(st.integers(300, 20_000)),
+            "html": draw(st.booleans())}
 
 
 def shown_id(line: bytes) -> Any:
@@ -84,6 +85,19 @@ def baseline(tmp_path_factory) -> int:
     return run_score(["--clients", str(path)], path.parent)[2]
 
 
+# The run's own peak resident size after exec (VmHWM), left in the file "peak": the maximum resident
+# size that wait4 gives would start from the size of the test process that forked it.
+SCORE_AND_TELL_PEAK = """
+import sys
+from ardo_old.cli import main
+try:
+    sys.exit(main(["score", *sys.argv[1:]]))
+finally:
+    with open("peak", "w") as peak:
+        peak.write(next(line.split()[1] for line in open("/proc/self/status") if line.startswith("VmHWM:")))
+"""
+
+
 def run_score(args: list[str], cwd: Path, stdout: int | str = subprocess.DEVNULL, stdin: str | None = None,
               room: int | None = None) -> tuple[int, bytes, int]:
     """Status, standard error and peak resident size (KiB) of one run; standard output to a pipe,
@@ -94,13 +108,11 @@ def run_score(args: list[str], cwd: Path, stdout: int | str = subprocess.DEVNULL
 
     with open(cwd / "stderr", "wb") as errors, open(stdin or os.devnull, "rb") as source, \
             open(stdout, "ab") if isinstance(stdout, str) else open(os.devnull) as target:
-        child = subprocess.Popen([sys.executable, "-m", "ardo_old", "score", *args], cwd=cwd, stdin=source,
+        child = subprocess.Popen([sys.executable, "-c", SCORE_AND_TELL_PEAK, *args], cwd=cwd, stdin=source,
                                  stdout=target if isinstance(stdout, str) else stdout, stderr=errors, preexec_fn=limit)
-    piped = child.stdout.read() if child.stdout else b""
-    _, status, usage = os.wait4(child.pid, 0)
-    child.returncode = os.waitstatus_to_exitcode(status)
-    (cwd / "piped").write_bytes(piped)
-    return child.returncode, (cwd / "stderr").read_bytes(), usage.ru_maxrss
+    (cwd / "piped").write_bytes(child.stdout.read() if child.stdout else b"")
+    child.wait()
+    return child.returncode, (cwd / "stderr").read_bytes(), int((cwd / "peak").read_text())
 
 
 @settings(max_examples=max(8, EXAMPLES // 20), deadline=None,
@@ -118,8 +130,11 @@ def checked_run(run: dict[str, Any], tmp_path: Path, baseline: int) -> None:
     args = ["--clients", "-" if run["stdin"] else "in.jsonl", *(["--jobs", run["jobs"]] if run["jobs"] else []),
             *(["--db", str(DATA / "sample.db")] if run["db"] else [])]
     target = run["target"]
+    html = run["html"] and target != "a file that fills up"  # its size limit would hold for the pages too
     if target in ("file", "a file that fills up"):
         args += ["--out", "out.jsonl"]
+    if html:
+        args += ["--html", "pages"]
     stdout = {"pipe": subprocess.PIPE, "/dev/full": "/dev/full", "standard output a file": str(tmp_path / "out.jsonl")}
     status, errors, peak = run_score(args, tmp_path, stdout.get(target, subprocess.DEVNULL),
                                      str(tmp_path / "in.jsonl") if run["stdin"] else None,
@@ -142,9 +157,20 @@ def checked_run(run: dict[str, Any], tmp_path: Path, baseline: int) -> None:
         assert status == 1 and errors.startswith(summary.encode()) and f" {failed[0]}".encode() in errors
     else:
         assert (status, errors) == (0, b"")
+    if html:
+        pages_written(tmp_path / "pages", got)
     if not os.environ.get("ARDO_SANITIZED"):  # their shadow memory makes the resident size meaningless
         huge = sum(len(line) for line, _ in lines if len(line) > 100_000)
         assert peak - baseline < 30 * 1024 + 8 * huge // 1024
+
+
+def pages_written(folder: Path, got: list[Any]) -> None:
+    """However the run ended, the index is whole and counts every line written, with a page per report."""
+    index = (folder / "index.html").read_text()
+    reports = sum("error" not in g for g in got)
+    assert index.rstrip().endswith("</html>")
+    assert f"{len(got)} clients, {reports} scored, {len(got) - reports} failed." in index
+    assert len(os.listdir(folder)) == reports + 1
 
 
 @pytest.mark.parametrize("output", ["same name", "symbolic link", "hard link", "standard output", "the database"])
