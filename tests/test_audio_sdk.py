@@ -9,13 +9,14 @@ import importlib.util
 import itertools
 import json
 import os
+import signal
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from audio_fakes import PLAYER_NAME, install_player
+from audio_fakes import PLAYER_NAME, install_player, wait_until
 from real_player import as_wav, in_chunks, install_mpv, samples_of, tone
 from speech_service import SpeechService
 
@@ -172,6 +173,27 @@ def test_each_speak_failure_is_one_line_saying_what_happened(tmp_path, monkeypat
     assert errors.startswith(f"ardo_old speak: error: {says}") and errors.count("\n") == 1, errors
     if local:  # found before the service is asked anything
         assert running.requests == []
+
+
+# Writes what it is given as it comes, so a test can tell how far the speech went.
+TELLING_PLAYER = ("import sys\nwith open('played', 'wb', buffering=0) as out:\n"
+                  "    while data := sys.stdin.buffer.read1(1 << 16):\n        out.write(data)\n")
+
+
+def test_ctrl_c_in_mid_stream_ends_speak_with_one_line_and_keeps_what_was_saved(tmp_path, monkeypatch):
+    install_player(tmp_path / "bin", monkeypatch, TELLING_PLAYER)
+    environment = dict(os.environ, NO_PROXY="127.0.0.1", no_proxy="127.0.0.1", ELEVEN_LAPS_API_KEY="right-key")
+    with SpeechService([b"audio"] * 4, stall_after=2) as service:
+        environment["ELEVEN_BASE_URL"] = service.url
+        child = subprocess.Popen([sys.executable, "-m", "ardo_old", "speak", "Hi", "--save", "saved.mp3"], cwd=tmp_path,
+                                 env=environment, stderr=subprocess.PIPE,
+                                 preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        wait_until(lambda: (tmp_path / "played").exists() and (tmp_path / "played").read_bytes() == b"audio" * 2,
+                   "the player has the two chunks sent")
+        child.send_signal(signal.SIGINT)
+        _, errors = child.communicate(timeout=30)
+    assert (child.returncode, errors) == (130, b"ardo_old speak: interrupted\n")
+    assert (tmp_path / "saved.mp3").read_bytes() == b"audio" * 2
 
 
 # The peak of the process's own memory after exec (VmHWM): its maximum resident size as getrusage
