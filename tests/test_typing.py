@@ -14,7 +14,8 @@ from audio_fakes import FAKE_SDK
 pytest.importorskip("mypy", reason="mypy is not installed")
 
 TYPING = Path(__file__).parent / "typing"
-STUBBED_MODULES = ["ardo_old.mind", "ardo_old.cohort", "ardo_old.audio", "ardo_old.args", "ardo_old._check"]
+STUBBED_MODULES = ["ardo_old.mind", "ardo_old.cohort", "ardo_old.audio", "ardo_old.args", "ardo_old._check",
+                   "ardo_old.psychometrics"]
 
 
 def run_python(args: list[str], cwd: Path, pythonpath: list[Path]) -> subprocess.CompletedProcess:
