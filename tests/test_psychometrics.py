@@ -168,6 +168,12 @@ def test_any_integer_layout_and_any_thread_count_give_the_same_results():
     for layout in (x.astype(np.int8), x.astype(np.uint8), np.asfortranarray(x), strided[:, ::2]):
         assert psychometrics.reliability(layout, threads=3) == base
     assert psychometrics.reliability(x > 2) == psychometrics.reliability((x > 2).astype(np.int64))
+    # Scores near the ends of their range take wider sums; alpha and the correlations do not change.
+    wide = psychometrics.reliability(x * 16383 - 32768, threads=2)
+    for field in ("alpha", "alpha_low", "g6", "average_r"):
+        assert math.isclose(wide["scale"][field], base["scale"][field], rel_tol=1e-12)
+    assert math.isclose(wide["scale"]["sd"], 16383 * base["scale"]["sd"], rel_tol=1e-12)
+    assert all(math.isclose(w["r_drop"], b["r_drop"], rel_tol=1e-12) for w, b in zip(wide["items"], base["items"]))
     answers = cohort(30_000, 12, low=1)
     assert psychometrics.response_quality(answers, threads=1) == psychometrics.response_quality(answers, threads=3)
 
