@@ -31,11 +31,17 @@ void ScaleSums::add(std::span<const Score> scores) {
   if (scores.size() != items_) throw std::length_error("a row of item scores must hold one score for each item");
   if (clients_ == max_clients) throw std::overflow_error("too many clients for one scale's sums");
   ++clients_;
+  // Locals, which the compiler need not reload after every store.
+  Score* column = block_.data() + block_clients_;
+  std::int64_t* sums = sums_.data();
+  std::int32_t largest = block_largest_;
   for (std::size_t i = 0; i < items_; ++i) {
-    block_[i * block_size + block_clients_] = scores[i];
-    sums_[i] += scores[i];
-    block_largest_ = std::max(block_largest_, std::abs(std::int32_t{scores[i]}));
+    const Score x = scores[i];
+    column[i * block_size] = x;
+    sums[i] += x;
+    largest = std::max(largest, std::abs(std::int32_t{x}));
   }
+  block_largest_ = largest;
   if (++block_clients_ == block_size) fold_block();
 }
 
