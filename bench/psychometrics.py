@@ -8,12 +8,14 @@ its psych package (scripts/install-test-tools). The cohort: scales shaped like t
 2 to 20 items each (the sample database's largest scales have about 20), items of one common factor
 scored 0 to 4, int8 matrices. Printed, for all the scales together: the seconds of reliability() with 1
 and 2 threads (the fastest of three runs), of psych::alpha() in one R process (one run: it takes long),
-and the ratio; then response_quality() over a matrix of the sample battery's 82 answers.
+and the ratio; then response_quality() over a matrix of the sample battery's 82 answers, and the
+machine's load.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import subprocess
 import tempfile
 import time
@@ -79,6 +81,7 @@ def main() -> None:
     for threads in (1, 2):
         seconds = best_seconds(lambda: psychometrics.response_quality(answers, threads=threads))
         print(f"{f'response_quality, {ANSWERS} answers, {threads} thr':32} {seconds:9.3f} s")
+    print(f"load average {os.getloadavg()[0]:.2f} at the end; timings on a shared machine are noisy")
 
 
 if __name__ == "__main__":
