@@ -37,7 +37,10 @@ SAMPLE_DB = "str(resources.files('ardo_old') / 'data' / 'sample.db')"
     f"assert [p[0] for p in check_database({SAMPLE_DB})] == ['note']",
     "from ardo_old.args import Args; assert Args(fps=30).fps == 30",
     f"import sys; sys.path.insert(0, {str(FAKE_SDK)!r}); from ardo_old.audio import get_audio_stream",
-], ids=["mind", "_check", "args", "audio"])
+    "import array; from ardo_old.psychometrics import reliability\n"
+    "items = memoryview(array.array('b', [1, 2, 2, 3, 3, 4])).cast('b', shape=[3, 2])\n"
+    "assert reliability(items)['scale']['alpha'] == 1.0",
+], ids=["mind", "_check", "args", "audio", "psychometrics"])
 def test_module_in_an_interpreter_of_its_own(code: str) -> None:
     done = subprocess.run([sys.executable, "-c", CHILD, code], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr

@@ -16,7 +16,7 @@ pytest.importorskip("mypy", reason="mypy is not installed")
 REPO = Path(__file__).parents[1]
 TYPING = REPO / "tests" / "typing"
 STUBBED_MODULES = ["ardo_old.mind", "ardo_old.cohort", "ardo_old.audio", "ardo_old.args", "ardo_old._check",
-                   "ardo_old._speech"]
+                   "ardo_old._speech", "ardo_old.psychometrics"]
 
 
 def run_python(args: list[str], cwd: Path, pythonpath: list[Path]) -> subprocess.CompletedProcess:

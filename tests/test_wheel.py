@@ -22,7 +22,7 @@ pytestmark = pytest.mark.slow
 
 REPO = Path(__file__).resolve().parent.parent
 REPORT_KEYS = ["client_id", "Personality_Type", "vak", "Emotional_Intelligance", "Roles", "Traits", "Spaces"]
-EXTENSIONS = ["mind", "audio", "args", "_check", "_speech"]
+EXTENSIONS = ["mind", "audio", "args", "_check", "_speech", "psychometrics"]
 
 
 @pytest.fixture(scope="session")

@@ -2,6 +2,10 @@
 
 #include "host/ref.hpp"
 
+#include <sched.h>
+
+#include <algorithm>
+
 namespace host {
 
 namespace {
@@ -25,7 +29,24 @@ PyObject* keyword_argument(PyObject* kwargs, const char* function, const char* k
   return found;
 }
 
+std::size_t usable_cpus() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
+  return static_cast<std::size_t>(std::max(1, CPU_COUNT(&set)));
+}
+
 }  // namespace
+
+std::size_t thread_count(PyObject* threads) {
+  if (threads == nullptr || threads == Py_None) return usable_cpus();
+  const long n = PyLong_AsLong(threads);
+  if (n == -1 && PyErr_Occurred()) throw PythonError{};
+  if (n < 1) {
+    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+    throw PythonError{};
+  }
+  return static_cast<std::size_t>(n);
+}
 
 std::string file_path(PyObject* path) {
   PyObject* encoded = nullptr;

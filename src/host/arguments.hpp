@@ -3,6 +3,7 @@
 
 #include <Python.h>
 
+#include <cstddef>
 #include <string>
 
 namespace host {
@@ -14,5 +15,9 @@ PyObject* single_argument(PyObject* args, PyObject* kwargs, const char* function
 // A file path as the host's sqlite3.connect takes it (str, bytes or os.PathLike), in the file
 // system's encoding; TypeError for other types, ValueError for an embedded NUL.
 std::string file_path(PyObject* path);
+
+// The `threads` argument of a function that works on threads: at least 1; None (or not given, a
+// null pointer) for the CPUs this process may use.
+std::size_t thread_count(PyObject* threads);
 
 }  // namespace host

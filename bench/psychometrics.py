@@ -1,0 +1,88 @@
+"""ardo_old.psychometrics.reliability against R psych's alpha() over the same item matrices, side by side.
+
+    python bench/psychometrics.py              # 100,000 clients
+    python bench/psychometrics.py --clients N
+
+Run it with the interpreter of an environment where the package is installed, on a machine with R and
+its psych package (scripts/install-test-tools). The cohort: scales shaped like the sample battery's,
+2 to 20 items each (the sample database's largest scales have about 20), items of one common factor
+scored 0 to 4, int8 matrices. Printed, for all the scales together: the seconds of reliability() with 1
+and 2 threads (the fastest of three runs), of psych::alpha() in one R process (one run: it takes long),
+and the ratio; then response_quality() over a matrix of the sample battery's 82 answers, and the
+machine's load.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+import numpy as np
+
+from ardo_old import psychometrics
+
+SCALE_ITEMS = [2, 3, 4, 5, 5, 6, 6, 8, 9, 10, 10, 12, 12, 14, 15, 16, 18, 20, 20, 20]
+ANSWERS = 82
+REPEATS = 3
+
+R_TIMING = """
+args <- commandArgs(trailingOnly = TRUE)
+n <- as.integer(args[2]); widths <- as.integer(strsplit(args[3], ",")[[1]])
+x <- matrix(readBin(args[1], what = "integer", n = n * sum(widths), size = 1), n, sum(widths), byrow = TRUE)
+ends <- cumsum(widths); scales <- lapply(seq_along(widths), function(s) x[, (ends[s] - widths[s] + 1):ends[s]])
+elapsed <- system.time(for (s in scales) suppressWarnings(psych::alpha(s, cumulative = TRUE, warnings = FALSE)))[["elapsed"]]
+cat(elapsed, "\\n")
+"""
+
+
+def cohort(rng: np.random.Generator, clients: int, items: int, low: int, high: int) -> np.ndarray:
+    raw = (low + high) / 2 + rng.normal(size=(clients, 1)) + rng.normal(size=(clients, items))
+    return np.clip(np.rint(raw), low, high).astype(np.int8)
+
+
+def best_seconds(body) -> float:
+    times = []
+    for _ in range(REPEATS):
+        start = time.perf_counter()
+        body()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def r_seconds(scales: list[np.ndarray], folder: Path) -> float:
+    matrix = np.ascontiguousarray(np.hstack(scales))
+    (folder / "items.bin").write_bytes(matrix.tobytes())
+    (folder / "timing.R").write_text(R_TIMING)
+    widths = ",".join(str(s.shape[1]) for s in scales)
+    done = subprocess.run(["Rscript", str(folder / "timing.R"), str(folder / "items.bin"), str(matrix.shape[0]), widths],
+                          capture_output=True, text=True, check=True)
+    return float(done.stdout.split()[0])
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--clients", type=int, default=100_000)
+    clients = parser.parse_args().clients
+    rng = np.random.default_rng(7)
+    scales = [cohort(rng, clients, items, 0, 4) for items in SCALE_ITEMS]
+    ours = {threads: best_seconds(lambda: [psychometrics.reliability(s, threads=threads) for s in scales])
+            for threads in (1, 2)}
+    with tempfile.TemporaryDirectory() as folder:
+        theirs = r_seconds(scales, Path(folder))
+    print(f"{len(scales)} scales of 2 to 20 items, {clients:,} clients")
+    print(f"{'reliability, 1 thread':32} {ours[1]:9.3f} s   {theirs / ours[1]:7.0f}x psych")
+    print(f"{'reliability, 2 threads':32} {ours[2]:9.3f} s   {theirs / ours[2]:7.0f}x psych")
+    print(f"{'psych::alpha':32} {theirs:9.3f} s")
+    answers = cohort(rng, clients, ANSWERS, 1, 4)
+    for threads in (1, 2):
+        seconds = best_seconds(lambda: psychometrics.response_quality(answers, threads=threads))
+        print(f"{f'response_quality, {ANSWERS} answers, {threads} thr':32} {seconds:9.3f} s")
+    print(f"load average {os.getloadavg()[0]:.2f} at the end; timings on a shared machine are noisy")
+
+
+if __name__ == "__main__":
+    main()
