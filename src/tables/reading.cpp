@@ -1,6 +1,7 @@
 #include "tables/reading.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tables {
 
@@ -174,9 +175,40 @@ bool TableReader::next() {
   return true;
 }
 
+// Producers such as polars give a null-type array one buffer, where the format has none and
+// nanoarrow takes none. Such a batch is viewed through shallow copies of its arrays that have none;
+// the producer's own arrays stay as they are, for their release.
+const ArrowArray* TableReader::viewable(const ArrowArray& array) {
+  auto stray_buffer = [](const ColumnReader& column, const ArrowArray& a) {
+    return std::strcmp(column.field().format, "n") == 0 && a.n_buffers != 0;
+  };
+  if (!is_struct_) {
+    if (!stray_buffer(columns_[0], array)) return &array;
+    top_copy_ = array;
+    top_copy_.n_buffers = 0;
+    return &top_copy_;
+  }
+  if (array.n_children != static_cast<std::int64_t>(columns_.size())) return &array;  // refused by the view
+  child_copies_.clear();
+  child_pointers_.clear();
+  bool any = false;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    child_copies_.push_back(*array.children[i]);
+    if (stray_buffer(columns_[i], *array.children[i])) {
+      child_copies_.back().n_buffers = 0;
+      any = true;
+    }
+  }
+  if (!any) return &array;
+  for (ArrowArray& copy : child_copies_) child_pointers_.push_back(&copy);
+  top_copy_ = array;
+  top_copy_.children = child_pointers_.data();
+  return &top_copy_;
+}
+
 void TableReader::bind(nanoarrow::UniqueArray array) {
   ArrowError error{};
-  check_input(ArrowArrayViewSetArray(batch_view_.get(), array.get(), &error), "a batch does not match its schema", error);
+  check_input(ArrowArrayViewSetArray(batch_view_.get(), viewable(*array.get()), &error), "a batch does not match its schema", error);
   check_input(ArrowArrayViewValidate(batch_view_.get(), NANOARROW_VALIDATION_LEVEL_FULL, &error), "a batch is not valid",
               error);
   const ArrowArrayView* parent = is_struct_ ? batch_view_.get() : nullptr;

@@ -109,6 +109,7 @@ class TableReader {
  private:
   void read_schema();
   void bind(nanoarrow::UniqueArray array);
+  const ArrowArray* viewable(const ArrowArray& array);
 
   nanoarrow::UniqueArrayStream stream_;  // empty for one array
   nanoarrow::UniqueArray pending_;       // the one array, until next() takes it
@@ -118,6 +119,10 @@ class TableReader {
   std::vector<ColumnReader> columns_;
   nanoarrow::UniqueArray batch_;
   nanoarrow::UniqueArrayView batch_view_;
+  // Shallow copies of the batch's arrays, where it is viewed through them.
+  ArrowArray top_copy_{};
+  std::vector<ArrowArray> child_copies_;
+  std::vector<ArrowArray*> child_pointers_;
   std::int64_t rows_ = 0;
 };
 

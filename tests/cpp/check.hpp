@@ -33,8 +33,9 @@ inline void report(bool ok, const char* expression, const std::string& detail, c
   std::fprintf(stderr, "%s:%d: failed: %s %s\n", file, line, expression, detail.c_str());
 }
 
-// Runs every case; an exception ends its case as one failure. The exit status of a run.
-int run_all();
+// Runs every case whose name contains `only` (every case for null); an exception ends its case as
+// one failure. The exit status of a run.
+int run_all(const char* only);
 
 }  // namespace testing
 
