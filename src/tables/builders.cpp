@@ -4,6 +4,12 @@
 
 namespace tables {
 
+void ColumnBuilder::bind(ArrowArray* array) noexcept {
+  array_ = array;
+  data_ = array == nullptr ? nullptr : ArrowArrayBuffer(array, 1);
+  validity_ = array == nullptr ? nullptr : ArrowArrayValidityBitmap(array);
+}
+
 std::int32_t DictionaryBuilder::code(std::string_view text) {
   if (const auto found = codes_.find(text); found != codes_.end()) return found->second;
   if (texts_.size() == static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {

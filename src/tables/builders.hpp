@@ -31,22 +31,37 @@ class ColumnBuilder {
  protected:
   friend class BatchBuilder;
   // The batch's own child array for this column, empty and ready for appending.
-  void bind(ArrowArray* array) noexcept { array_ = array; }
+  void bind(ArrowArray* array) noexcept;
   // Completes the column just before its batch is handed out.
   virtual void complete() {}
 
+  // What nanoarrow's own append does for a fixed-width value, without finding the buffers and
+  // dispatching on the type for every value: a table has millions of them.
+  template <class Value>
+  void append_fixed(Value value) {
+    if (data_->size_bytes + static_cast<std::int64_t>(sizeof value) > data_->capacity_bytes) [[unlikely]] {
+      check(ArrowBufferReserve(data_, sizeof value), "appending a value");
+    }
+    ArrowBufferAppendUnsafe(data_, &value, sizeof value);
+    // The validity bitmap exists once the column has had a null.
+    if (validity_->buffer.data != nullptr) [[unlikely]] check(ArrowBitmapAppend(validity_, 1, 1), "appending a value");
+    ++array_->length;
+  }
+
   ArrowArray* array_ = nullptr;
+  ArrowBuffer* data_ = nullptr;
+  ArrowBitmap* validity_ = nullptr;
 };
 
 class Int64Builder final : public ColumnBuilder {
  public:
-  void append(std::int64_t value) { check(ArrowArrayAppendInt(array_, value), "appending an int64"); }
+  void append(std::int64_t value) { append_fixed(value); }
 };
 
 // The value's bits are kept exactly: signed zeros and every NaN payload.
 class Float64Builder final : public ColumnBuilder {
  public:
-  void append(double value) { check(ArrowArrayAppendDouble(array_, value), "appending a float64"); }
+  void append(double value) { append_fixed(value); }
 };
 
 class BoolBuilder final : public ColumnBuilder {
@@ -68,7 +83,8 @@ class BytesBuilder final : public ColumnBuilder {
 class DictionaryBuilder final : public ColumnBuilder {
  public:
   std::int32_t code(std::string_view text);
-  void append_code(std::int32_t code) { check(ArrowArrayAppendInt(array_, code), "appending a dictionary code"); }
+  // A code from `code`.
+  void append_code(std::int32_t code) { append_fixed(code); }
   void append(std::string_view text) { append_code(code(text)); }
 
  private:
