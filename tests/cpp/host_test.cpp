@@ -167,27 +167,40 @@ import polars as pl
 import pyarrow as pa
 
 rng = np.random.default_rng(7)
-base = rng.integers(-2, 7, size=(40, 6))
+base = rng.integers(-2, 7, size=(40, 8))
+widths = ["int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"]
 inputs = []
-for dtype in ["int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64"]:
+
+def with_extremes(values, dtype):
     info = np.iinfo(dtype)
-    m = np.clip(base, info.min, info.max).astype(dtype)
-    m[0, 0], m[1, 1] = info.max, info.min
+    values = np.clip(values, info.min, info.max).astype(dtype)
+    values[0], values[1] = info.max, info.min
+    return values
+
+for dtype in widths:
+    m = with_extremes(base.copy(), dtype)  # rows 0 and 1: the extremes
     view = m[::3, ::-1]  # strided, one stride negative
     inputs.append((dtype, view, [[int(v) for v in row] for row in view]))
-columns = {f"q{i}": pa.array([None if (r + i) % 7 == 3 else int(base[r, i]) for r in range(40)], pa.int16())
-           for i in range(6)}
-table = pa.Table.from_pydict(columns)
-table = pa.concat_tables([table.slice(0, 15), table.slice(15)])
-as_lists = [list(row.values()) for row in table.to_pylist()]
-inputs.append(("int16 columns in two chunks", table, as_lists))
-inputs.append(("polars", pl.DataFrame(table), as_lists))
+
+# One column of each width with its extremes and nulls, in chunks that are slices.
+columns = {f"q{i}": pa.array(with_extremes(base[:, i].copy(), t), mask=(np.arange(40) + i) % 7 == 3)
+           for i, t in enumerate(widths)}
+table = pa.table(columns)
+table = pa.concat_tables([table.slice(0, 15), table.slice(17)])
+rows_of = lambda t: [None if row is None else list(row.values()) for row in t.to_pylist()]
+inputs.append(("columns of every width in two chunks", table, rows_of(table)))
+inputs.append(("polars", pl.DataFrame(table), rows_of(table)))
+# A struct array with null entries, sliced: its offset holds for its fields too.
+struct = pa.StructArray.from_arrays([c.chunk(0) for c in table.combine_chunks().columns], list(columns), mask=pa.array(np.arange(38) % 9 == 5))
+inputs.append(("a sliced struct array", struct.slice(3), rows_of(struct.slice(3))))
 lists = pa.array([None if r % 9 == 4 else [int(v) for v in base[r, : r % 6]] for r in range(40)], pa.large_list(pa.int64()))
 inputs.append(("a sliced large_list array", lists.slice(3), lists.slice(3).to_pylist()))
+in_struct = pa.StructArray.from_arrays([lists.cast(pa.list_(pa.int8()))], ["answers"]).slice(2)
+inputs.append(("a sliced struct of a list column", in_struct, [row["answers"] for row in in_struct.to_pylist()]))
 )");
   PyObject* inputs = py["inputs"];
   if (inputs == nullptr) return;
-  CHECK(PyList_Size(inputs) == 11);
+  CHECK(PyList_Size(inputs) == 13);
   for (Py_ssize_t i = 0; i < PyList_Size(inputs); ++i) {
     PyObject* input = PyList_GetItem(inputs, i);
     check_answers(PyTuple_GetItem(input, 1), PyTuple_GetItem(input, 2), PyUnicode_AsUTF8(PyTuple_GetItem(input, 0)));
