@@ -119,6 +119,7 @@ class BatchBuilder {
   // Begins a new, empty batch with room for `rows` fixed-width values in every column.
   void start(std::int64_t rows);
   // The batch built since `start`: every column must have the same length, which is the batch's.
+  // The builders take no values until the next `start`.
   nanoarrow::UniqueArray finish();
 
  private:

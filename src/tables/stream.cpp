@@ -1,6 +1,7 @@
 #include "tables/stream.hpp"
 
 #include <new>
+#include <stdexcept>
 #include <string>
 
 namespace tables {
@@ -61,6 +62,7 @@ class Producer {
 
 nanoarrow::UniqueArrayStream make_stream(const TableSpec& spec, std::unique_ptr<BatchSource> source,
                                          std::int64_t batch_rows) {
+  if (batch_rows < 1) throw std::invalid_argument("a batch holds at least one row");
   nanoarrow::UniqueArrayStream stream;
   nanoarrow::ArrayStreamFactory<Producer>::InitArrayStream(new Producer(spec, std::move(source), batch_rows), stream.get());
   return stream;
