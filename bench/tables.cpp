@@ -47,11 +47,11 @@ tables::ColumnType mixed_type(std::size_t c) {
   return tables::ColumnType::Utf8;
 }
 
-tables::TableSpec spec_of(tables::ColumnType (*type)(std::size_t)) {
-  tables::TableSpec spec;
-  for (std::size_t c = 0; c < columns; ++c) spec.columns.push_back({"Spaces.Some Space.Column " + std::to_string(c), type(c)});
-  spec.metadata = {{"ardo_old", "{\"what depends only on the database\": true}"}};
-  return spec;
+tables::TableLayout layout_of(tables::ColumnType (*type)(std::size_t)) {
+  tables::TableLayout layout;
+  for (std::size_t c = 0; c < columns; ++c) layout.columns.push_back({"Spaces.Some Space.Column " + std::to_string(c), type(c)});
+  layout.metadata = {{"ardo_old", "{\"what depends only on the database\": true}"}};
+  return layout;
 }
 
 // Rows of made-up values, appended as a cohort's results would be: row by row, column by column.
@@ -143,10 +143,10 @@ struct Timing {
 };
 
 // Builds the stream and lets go of every batch, then builds it again and reads every value back.
-Timing measure(const tables::TableSpec& spec, std::int64_t rows, std::int64_t batch_rows, bool with_nulls) {
+Timing measure(const tables::TableLayout& layout, std::int64_t rows, std::int64_t batch_rows, bool with_nulls) {
   Timing t{};
   {
-    nanoarrow::UniqueArrayStream stream = tables::make_stream(spec, std::make_unique<Rows>(rows, with_nulls), batch_rows);
+    nanoarrow::UniqueArrayStream stream = tables::make_stream(layout, std::make_unique<Rows>(rows, with_nulls), batch_rows);
     const double start = cpu_seconds();
     for (bool first = true;; first = false) {
       nanoarrow::UniqueArray batch;
@@ -157,7 +157,7 @@ Timing measure(const tables::TableSpec& spec, std::int64_t rows, std::int64_t ba
     t.build_seconds = cpu_seconds() - start;
     t.end_kib = peak_resident_kib();
   }
-  tables::TableReader reader(tables::make_stream(spec, std::make_unique<Rows>(rows, with_nulls), batch_rows));
+  tables::TableReader reader(tables::make_stream(layout, std::make_unique<Rows>(rows, with_nulls), batch_rows));
   double sum = 0;
   double build_again = 0;
   const double start = cpu_seconds();
@@ -204,10 +204,10 @@ int main(int argc, char** argv) {
       {"utf8 (short texts)", [](std::size_t) { return tables::ColumnType::Utf8; }},
   };
   for (const Uniform& u : uniform) {
-    const Timing t = measure(spec_of(u.type), rows, batch_rows, false);
+    const Timing t = measure(layout_of(u.type), rows, batch_rows, false);
     std::printf("%-22s %14.2f %13.2f\n", u.name, t.build_seconds * 1e9 / cells, t.read_seconds * 1e9 / cells);
   }
-  const Timing t = measure(spec_of(mixed_type), rows, batch_rows, true);
+  const Timing t = measure(layout_of(mixed_type), rows, batch_rows, true);
   std::printf("%-22s %14.2f %13.2f\n", "mixed, 1 null in 50", t.build_seconds * 1e9 / cells, t.read_seconds * 1e9 / cells);
   std::printf("mixed table: built in %.2f s, read in %.2f s; peak resident %.1f MiB after the first batch, %.1f MiB at the end\n",
               t.build_seconds, t.read_seconds, static_cast<double>(t.first_batch_kib) / 1024, static_cast<double>(t.end_kib) / 1024);

@@ -51,9 +51,9 @@ std::unique_ptr<ColumnBuilder> builder_for(ColumnType type) {
 
 }  // namespace
 
-BatchBuilder::BatchBuilder(const TableSpec& spec) : schema_(make_schema(spec)) {
-  columns_.reserve(spec.columns.size());
-  for (const ColumnSpec& column : spec.columns) columns_.push_back(builder_for(column.type));
+BatchBuilder::BatchBuilder(const TableLayout& layout) : schema_(make_schema(layout)) {
+  columns_.reserve(layout.columns.size());
+  for (const ColumnLayout& column : layout.columns) columns_.push_back(builder_for(column.type));
 }
 
 void BatchBuilder::start(std::int64_t rows) {

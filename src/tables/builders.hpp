@@ -104,7 +104,7 @@ class NullBuilder final : public ColumnBuilder {};
 // Builds the record batches of one table, one at a time.
 class BatchBuilder {
  public:
-  explicit BatchBuilder(const TableSpec& spec);
+  explicit BatchBuilder(const TableLayout& layout);
 
   const ArrowSchema& schema() const noexcept { return *schema_.get(); }
   std::size_t columns() const noexcept { return columns_.size(); }

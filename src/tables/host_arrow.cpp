@@ -160,14 +160,14 @@ Ref new_table_type(PyObject* module, const char* qualified_name, const char* doc
       {Py_tp_doc, const_cast<char*>(doc)},
       {0, nullptr},
   };
-  PyType_Spec spec = {
+  PyType_Spec definition = {
       qualified_name,
       sizeof(TableObject),
       0,
       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
       slots,
   };
-  return require(PyType_FromModuleAndSpec(module, &spec, nullptr));
+  return require(PyType_FromModuleAndSpec(module, &definition, nullptr));
 }
 
 Ref new_table(PyObject* type, std::unique_ptr<TableExport> source) {

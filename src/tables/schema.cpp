@@ -40,18 +40,18 @@ void set_metadata(ArrowSchema* schema, const Metadata& metadata) {
 
 }  // namespace
 
-nanoarrow::UniqueSchema make_schema(const TableSpec& spec) {
+nanoarrow::UniqueSchema make_schema(const TableLayout& layout) {
   nanoarrow::UniqueSchema schema;
   ArrowSchemaInit(schema.get());
-  check(ArrowSchemaSetTypeStruct(schema.get(), static_cast<std::int64_t>(spec.columns.size())), "the table schema");
-  for (std::size_t i = 0; i < spec.columns.size(); ++i) {
+  check(ArrowSchemaSetTypeStruct(schema.get(), static_cast<std::int64_t>(layout.columns.size())), "the table schema");
+  for (std::size_t i = 0; i < layout.columns.size(); ++i) {
     ArrowSchema* field = schema->children[i];
     // Arrow keeps a field name as a C string.
-    if (spec.columns[i].name.find('\0') != std::string::npos) throw std::invalid_argument("a column name holds a NUL character");
-    set_field_type(field, spec.columns[i].type);
-    check(ArrowSchemaSetName(field, spec.columns[i].name.c_str()), "a field name");
+    if (layout.columns[i].name.find('\0') != std::string::npos) throw std::invalid_argument("a column name holds a NUL character");
+    set_field_type(field, layout.columns[i].type);
+    check(ArrowSchemaSetName(field, layout.columns[i].name.c_str()), "a field name");
   }
-  set_metadata(schema.get(), spec.metadata);
+  set_metadata(schema.get(), layout.metadata);
   return schema;
 }
 

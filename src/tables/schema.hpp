@@ -21,21 +21,21 @@ enum class ColumnType : std::uint8_t {
   Null,        // no values at all, only a length
 };
 
-struct ColumnSpec {
+struct ColumnLayout {
   std::string name;
   ColumnType type;
 };
 
 using Metadata = std::vector<std::pair<std::string, std::string>>;
 
-struct TableSpec {
-  std::vector<ColumnSpec> columns;
+struct TableLayout {
+  std::vector<ColumnLayout> columns;
   Metadata metadata;  // in this order
 };
 
-// The schema of a record batch of `spec`: a struct of one nullable field per column. A name must
+// The schema of a record batch of `layout`: a struct of one nullable field per column. A name must
 // hold no NUL character (std::invalid_argument).
-nanoarrow::UniqueSchema make_schema(const TableSpec& spec);
+nanoarrow::UniqueSchema make_schema(const TableLayout& layout);
 
 // The pairs of an Arrow metadata blob (NULL: none), in their order.
 Metadata read_metadata(const char* metadata);

@@ -10,8 +10,8 @@ namespace {
 
 class Producer {
  public:
-  Producer(const TableSpec& spec, std::unique_ptr<BatchSource> source, std::int64_t batch_rows)
-      : batch_(spec), source_(std::move(source)), batch_rows_(batch_rows) {}
+  Producer(const TableLayout& layout, std::unique_ptr<BatchSource> source, std::int64_t batch_rows)
+      : batch_(layout), source_(std::move(source)), batch_rows_(batch_rows) {}
 
  private:
   friend class nanoarrow::ArrayStreamFactory<Producer>;
@@ -60,11 +60,11 @@ class Producer {
 
 }  // namespace
 
-nanoarrow::UniqueArrayStream make_stream(const TableSpec& spec, std::unique_ptr<BatchSource> source,
+nanoarrow::UniqueArrayStream make_stream(const TableLayout& layout, std::unique_ptr<BatchSource> source,
                                          std::int64_t batch_rows) {
   if (batch_rows < 1) throw std::invalid_argument("a batch holds at least one row");
   nanoarrow::UniqueArrayStream stream;
-  nanoarrow::ArrayStreamFactory<Producer>::InitArrayStream(new Producer(spec, std::move(source), batch_rows), stream.get());
+  nanoarrow::ArrayStreamFactory<Producer>::InitArrayStream(new Producer(layout, std::move(source), batch_rows), stream.get());
   return stream;
 }
 

@@ -17,11 +17,11 @@ class BatchSource {
   virtual bool fill(BatchBuilder& batch, std::int64_t max_rows) = 0;
 };
 
-// A stream of `spec`'s record batches of up to `batch_rows` (at least 1) rows each, owning `source`. The
+// A stream of `layout`'s record batches of up to `batch_rows` (at least 1) rows each, owning `source`. The
 // consumer's get_next may run on any thread, one call at a time. When the source throws, get_next
 // returns ENOMEM for std::bad_alloc and EIO otherwise, get_last_error gives the exception's
 // message, and every later get_next fails alike.
-nanoarrow::UniqueArrayStream make_stream(const TableSpec& spec, std::unique_ptr<BatchSource> source,
+nanoarrow::UniqueArrayStream make_stream(const TableLayout& layout, std::unique_ptr<BatchSource> source,
                                          std::int64_t batch_rows);
 
 }  // namespace tables

@@ -15,7 +15,7 @@ namespace generated {
 
 // Row r of the generated table: every column type, a null in each column every so often, new
 // dictionary texts in later batches, NaNs with payloads and signed zeros among the reals.
-inline const tables::TableSpec spec{
+inline const tables::TableLayout layout{
     {{"id", tables::ColumnType::Int64},
      {"real", tables::ColumnType::Float64},
      {"flag", tables::ColumnType::Bool},
@@ -87,16 +87,16 @@ inline void check_row(const tables::TableReader& reader, std::int64_t batch_row,
 // Checks the names, kinds and (when `with_metadata`) metadata of a generated table read back, then
 // every row of every batch; returns the rows read.
 inline std::int64_t check_table(tables::TableReader& reader, bool with_metadata) {
-  if (with_metadata) CHECK(reader.metadata() == spec.metadata);
-  CHECK(reader.columns() == spec.columns.size());
+  if (with_metadata) CHECK(reader.metadata() == layout.metadata);
+  CHECK(reader.columns() == layout.columns.size());
   const tables::ValueKind kinds[] = {tables::ValueKind::Integer, tables::ValueKind::Real, tables::ValueKind::Boolean,
                                      tables::ValueKind::Text,    tables::ValueKind::Text, tables::ValueKind::Bytes,
                                      tables::ValueKind::Null};
-  for (std::size_t c = 0; c < std::min(reader.columns(), spec.columns.size()); ++c) {
-    CHECK_AT(reader.column(c).name() == spec.columns[c].name, "column " + std::to_string(c));
+  for (std::size_t c = 0; c < std::min(reader.columns(), layout.columns.size()); ++c) {
+    CHECK_AT(reader.column(c).name() == layout.columns[c].name, "column " + std::to_string(c));
     CHECK_AT(reader.column(c).kind() == kinds[c], "column " + std::to_string(c));
   }
-  if (reader.columns() != spec.columns.size()) return 0;
+  if (reader.columns() != layout.columns.size()) return 0;
   std::int64_t r = 0;
   while (reader.next()) {
     for (std::int64_t i = 0; i < reader.rows(); ++i, ++r) check_row(reader, i, r);

@@ -35,9 +35,9 @@ class Namespace {
 class GeneratedExport final : public tables::TableExport {
  public:
   explicit GeneratedExport(bool* released = nullptr) : released_(released) {}
-  nanoarrow::UniqueSchema schema() override { return tables::make_schema(generated::spec); }
+  nanoarrow::UniqueSchema schema() override { return tables::make_schema(generated::layout); }
   nanoarrow::UniqueArrayStream stream() override {
-    return tables::make_stream(generated::spec, std::make_unique<Watched>(released_), 7);
+    return tables::make_stream(generated::layout, std::make_unique<Watched>(released_), 7);
   }
 
  private:

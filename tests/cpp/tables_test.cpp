@@ -14,7 +14,7 @@ using namespace generated;
 TEST_CASE(built_stream_reads_back_value_for_value) {
   constexpr std::int64_t rows = 50;
   constexpr std::int64_t batch_rows = 7;
-  tables::TableReader reader(tables::make_stream(spec, std::make_unique<Generated>(rows), batch_rows));
+  tables::TableReader reader(tables::make_stream(layout, std::make_unique<Generated>(rows), batch_rows));
   CHECK(reader.metadata_value("a") == "second");
   CHECK(reader.find("level") == 4u);
   // Each batch carries the whole dictionary so far, so the codes of earlier batches keep their texts.
@@ -36,12 +36,12 @@ TEST_CASE(built_stream_reads_back_value_for_value) {
   while (next()) {}
   CHECK(batches == 8);
   CHECK(dictionary.size() == 4u);
-  tables::TableReader again(tables::make_stream(spec, std::make_unique<Generated>(rows), batch_rows));
+  tables::TableReader again(tables::make_stream(layout, std::make_unique<Generated>(rows), batch_rows));
   CHECK(check_table(again, true) == rows);
 }
 
 TEST_CASE(failing_source_fails_the_stream_for_good) {
-  nanoarrow::UniqueArrayStream stream = tables::make_stream(spec, std::make_unique<Generated>(50, 14), 7);
+  nanoarrow::UniqueArrayStream stream = tables::make_stream(layout, std::make_unique<Generated>(50, 14), 7);
   nanoarrow::UniqueArray batch;
   CHECK(stream->get_next(stream.get(), batch.get()) == 0 && batch->length == 7);
   batch.reset();
@@ -51,7 +51,7 @@ TEST_CASE(failing_source_fails_the_stream_for_good) {
     CHECK(stream->get_next(stream.get(), failed.get()) == EIO);
     CHECK(std::string(stream->get_last_error(stream.get())) == "the source broke");
   }
-  tables::TableReader reader(tables::make_stream(spec, std::make_unique<Generated>(50, 7), 7));
+  tables::TableReader reader(tables::make_stream(layout, std::make_unique<Generated>(50, 7), 7));
   CHECK(reader.next());
   CHECK_THROWS(reader.next(), tables::Invalid, "the Arrow stream failed: the source broke");
 }
