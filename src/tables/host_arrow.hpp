@@ -1,5 +1,5 @@
 // Arrow data in and out of the host through the PyCapsule protocol: importing from any producer
-// (pyarrow, polars, pandas, DuckDB), and table objects that any consumer reads without a copy.
+// (pyarrow and polars among them), and table objects that any consumer reads without a copy.
 #pragma once
 
 #include "host/ref.hpp"
