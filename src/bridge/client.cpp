@@ -3,6 +3,7 @@
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "bridge/failures.hpp"
+#include "bridge/number_answer.hpp"
 #include "mind/diagnostics.hpp"
 
 #include <array>
@@ -30,12 +31,7 @@ bool judge_number(PyObject* item, mind::Answer& answer) {
   } else {
     return false;
   }
-  for (int k = 1; k <= 4; ++k) {
-    if (value == k) {
-      answer.equal = static_cast<std::uint8_t>(1u << (k - 1));
-      answer.entry = static_cast<std::int8_t>(k);
-    }
-  }
+  answer = number_answer(value);
   return true;
 }
 
