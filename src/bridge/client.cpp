@@ -7,6 +7,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 
 namespace bridge {
 
@@ -113,7 +114,7 @@ void append_set_line(std::string& out, const std::vector<mind::Value>& members, 
 }
 
 // The kept answers as plain ints, when every one of them is one.
-std::optional<std::vector<std::int64_t>> plain_ints(const std::vector<std::size_t>& kept, const Snapshot& s) {
+std::optional<std::vector<std::int64_t>> plain_ints(std::span<const std::size_t> kept, const Snapshot& s) {
   std::vector<std::int64_t> values;
   values.reserve(kept.size());
   for (const std::size_t p : kept) {
@@ -127,7 +128,7 @@ std::optional<std::vector<std::int64_t>> plain_ints(const std::vector<std::size_
   return values;
 }
 
-void append_answers_line(std::string& out, const std::vector<std::size_t>& kept, const Snapshot& s) {
+void append_answers_line(std::string& out, std::span<const std::size_t> kept, const Snapshot& s) {
   if (const auto values = plain_ints(kept, s)) return mind::append_integer_list(out, *values);
   Ref list = require(PyList_New(static_cast<Py_ssize_t>(kept.size())));
   for (std::size_t i = 0; i < kept.size(); ++i) {
@@ -138,21 +139,22 @@ void append_answers_line(std::string& out, const std::vector<std::size_t>& kept,
 
 }  // namespace
 
-std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
-                            Ref& failure) {
-  std::string lines;
+std::string diagnostic_text(const mind::PersonalityKey& key, const mind::DiagnosticLines& lines, const Snapshot& s,
+                            ReportConverter& converter, Ref& failure) {
+  std::string text;
   try {
-    for (const auto& trait : traits) {
-      append_set_line(lines, trait.question_numbers, converter);
-      lines += '\n';
-      if (!trait.answers_kept) continue;
-      append_answers_line(lines, trait.kept, s);
-      lines += '\n';
+    for (std::size_t i = 0; i < lines.questions; ++i) {
+      const mind::PersonalityKey::Trait& trait = key.trait(i);
+      append_set_line(text, trait.question_numbers, converter);
+      text += '\n';
+      if (i >= lines.answers) continue;
+      append_answers_line(text, std::span(trait.asked).first(lines.kept[i]), s);
+      text += '\n';
     }
   } catch (const PythonError&) {
     failure = host::take_raised();
   }
-  return lines;
+  return text;
 }
 
 namespace {

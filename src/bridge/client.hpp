@@ -6,7 +6,8 @@
 #include "host/ref.hpp"
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
-#include "mind/sections.hpp"
+#include "mind/keys.hpp"
+#include "mind/scores.hpp"
 #include "mind/value.hpp"
 
 #include <cstddef>
@@ -34,10 +35,11 @@ struct Snapshot {
 // are kept for the step of scoring that meets them.
 Snapshot take_snapshot(PyObject* user_responses);
 
-// The diagnostic lines of a run as mind prints them. A line whose formatting fails ends the text
-// there, its host error left in `failure`.
-std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
-                            host::Ref& failure);
+// The diagnostic lines of a run as mind prints them, from the lines its personality section got
+// to and the key it scored. A line whose formatting fails ends the text there, its host error left
+// in `failure`.
+std::string diagnostic_text(const mind::PersonalityKey& key, const mind::DiagnosticLines& lines, const Snapshot& s,
+                            ReportConverter& converter, host::Ref& failure);
 
 // Raises the host's own error for a failed run of the answers in `s`, taken from `user_responses`.
 [[noreturn]] void raise_run_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,

@@ -20,6 +20,10 @@ void set_undecodable_name(const std::string& name) {
 
 }  // namespace
 
+void NoAnswers::set(const mind::MissingAnswer&) const { PyErr_SetString(PyExc_SystemError, "an answer was read where none is scored"); }
+
+void NoAnswers::set(const mind::AnswerFailed&) const { PyErr_SetString(PyExc_SystemError, "an answer was read where none is scored"); }
+
 // Every case sets the host's error or raises it itself.
 void raise_failure(const mind::Reason& reason, ReportConverter& converter, const AnswerErrors& answers) {
   std::visit(support::overloaded{

@@ -1,10 +1,8 @@
 // ardo_old._check: the check of an assessment database, as the command line of the package calls it.
-#include "bridge/failures.hpp"
+#include "bridge/unlocked.hpp"
 #include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
-#include "host/signals.hpp"
-#include "mind/failure.hpp"
 
 #include <optional>
 #include <string>
@@ -35,41 +33,13 @@ Ref as_tuple(const check::Problem& problem) {
   return require(PyTuple_Pack(5, severity.get(), table.get(), row.get(), column.get(), message.get()));
 }
 
-// The check scores no answers, so a failure that names one is a fault of the check itself.
-class NoAnswers final : public bridge::AnswerErrors {
- public:
-  void set(const mind::MissingAnswer&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
-  void set(const mind::AnswerFailed&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
-};
-
-[[noreturn]] void raise_failure(const mind::Failure& failure) {
-  bridge::ReportConverter converter;
-  bridge::raise_failure(failure.reason(), converter, NoAnswers());
-}
-
 // Reads the database at `path` without the global lock, as `read` does; the host's signal handlers
 // can stop it, and what they raise propagates.
 template <class Read>
 auto read_unlocked(PyObject* path, Read read) {
   const std::string database = host::file_path(path);
-  decltype(read(database.c_str(), nullptr)) result;
-  std::optional<mind::Failure> failure;
-  bool stopped = false;
-  host::SignalHandlers signals;
-  mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
-  {
-    host::ReleasedLock unlocked;
-    try {
-      result = read(database.c_str(), &stop);
-    } catch (mind::Failure& caught) {
-      failure.emplace(std::move(caught));
-    } catch (const mind::Stopped&) {
-      stopped = true;
-    }
-  }
-  if (stopped) signals.restore_raised();
-  if (failure) raise_failure(*failure);
-  return result;
+  bridge::ReportConverter converter;
+  return bridge::run_unlocked([&](mind::StopCheck& stop) { return read(database.c_str(), &stop); }, converter);
 }
 
 PyObject* check_database(PyObject*, PyObject* path) {

@@ -3,13 +3,13 @@
 // reports or the host's own errors built under it again, in client order.
 #include "bridge/client.hpp"
 #include "bridge/report.hpp"
-#include "cohort/pool.hpp"
+#include "bridge/unlocked.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/objects.hpp"
-#include "host/signals.hpp"
 #include "mind/run.hpp"
+#include "pool/pool.hpp"
 
 #include <sched.h>
 #include <sys/stat.h>
@@ -45,7 +45,8 @@ struct Client {
   Ref user_responses;
   std::optional<bridge::Snapshot> snapshot;
   Ref error;
-  mind::Outcome outcome;
+  mind::Result result;
+  std::size_t scorer = 0;  // the pool's worker that scored it
 };
 
 Client take_client(PyObject* object) {
@@ -62,16 +63,17 @@ Client take_client(PyObject* object) {
 
 // What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
 // The lines themselves are not written; only an error in writing them counts.
-Ref result_of(Client& c, bridge::ReportConverter& converter) {
+Ref result_of(Client& c, const mind::Keys& keys, bridge::ReportConverter& converter) {
   if (c.error) return std::move(c.error);
+  const mind::Result& result = c.result;
   if (!c.snapshot->only_numbers) {
     Ref failure;
-    bridge::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
+    bridge::diagnostic_text(keys.personality, result.scores.lines, *c.snapshot, converter, failure);
     if (failure) return failure;
   }
-  if (!c.outcome.failure) return bridge::report_of(c.client_id.get(), c.outcome.sections, converter);
+  if (!result.failure) return bridge::report_of(c.client_id.get(), result.sections, converter);
   try {
-    bridge::raise_run_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
+    bridge::raise_run_failure(*result.failure, *c.snapshot, c.user_responses.get(), converter);
   } catch (const PythonError&) {
     return host::take_raised();
   }
@@ -81,17 +83,36 @@ Ref result_of(Client& c, bridge::ReportConverter& converter) {
 // pool holds it while helpers score it.
 struct Flight {
   std::vector<Client> clients;
-  cohort::Batch batch;
+  std::vector<Client*> scored;  // those whose answers were taken
+  pool::Batch batch;
 
-  explicit Flight(std::vector<Client> taken) : clients(std::move(taken)), batch(jobs_of(clients)) {}
+  Flight(std::vector<Client> taken, const mind::Battery& battery)
+      : clients(std::move(taken)), scored(with_answers(clients)), batch(scored.size(), [this, &battery](std::size_t i, std::size_t worker) {
+          Client& c = *scored[i];
+          c.result = mind::result_of(battery, c.snapshot->answers);
+          c.scorer = worker;
+        }) {}
 
-  static std::vector<cohort::Job> jobs_of(std::vector<Client>& clients) {
-    std::vector<cohort::Job> jobs;
-    jobs.reserve(clients.size());
+  static std::vector<Client*> with_answers(std::vector<Client>& clients) {
+    std::vector<Client*> scored;
+    scored.reserve(clients.size());
     for (Client& c : clients) {
-      if (c.snapshot) jobs.push_back({&c.snapshot->answers, &c.outcome});
+      if (c.snapshot) scored.push_back(&c);
     }
-    return jobs;
+    return scored;
+  }
+
+  // The results that helpers made go back to them to be freed.
+  void recycle(pool::Pool& helpers) {
+    std::vector<std::vector<mind::Result>> spent(helpers.helpers());
+    for (Client* c : scored) {
+      if (c->scorer > 0) spent[c->scorer - 1].push_back(std::move(c->result));
+    }
+    for (std::size_t h = 0; h < spent.size(); ++h) {
+      if (spent[h].empty()) continue;
+      auto results = std::make_shared<std::vector<mind::Result>>(std::move(spent[h]));
+      helpers.post(h + 1, [results] { results->clear(); });
+    }
   }
 };
 
@@ -99,14 +120,14 @@ struct Flight {
 // the thread holding the lock hands out the results of the one before, each built when it is asked
 // for, so that the host holds no more reports than it keeps.
 struct Cohort {
-  std::unique_ptr<mind::KeptTables> tables;
+  std::unique_ptr<mind::Battery> battery;
   Ref module;
   Ref source;
   Ref source_error;  // raised once the results of the clients taken before it are all out
   std::unique_ptr<Flight> current;  // scored; its results go out in order
   std::size_t position = 0;
   std::unique_ptr<Flight> scoring;
-  std::unique_ptr<cohort::Pool> pool;  // stopped first, before what its helpers read goes
+  std::unique_ptr<pool::Pool> pool;  // stopped first, before what its helpers read goes
   bool running = false;
 
   ~Cohort() { end(); }
@@ -117,7 +138,7 @@ struct Cohort {
     current.reset();
     scoring.reset();
     source = Ref();
-    tables.reset();
+    battery.reset();
   }
 
   // The next result in client order; none once the run is over.
@@ -131,7 +152,7 @@ struct Cohort {
       end();
       throw;
     }
-    return result_of(current->clients[position++], *state_of(module.get())->converter);
+    return result_of(current->clients[position++], battery->keys(), *state_of(module.get())->converter);
   }
 
   Ref finish_run() {
@@ -143,7 +164,7 @@ struct Cohort {
 
   // The batch handed out is let go, the next one taken and queued, and the one scoring finished.
   void advance() {
-    if (current) pool->recycle(current->batch);
+    if (current) current->recycle(*pool);
     current = std::exchange(scoring, take_batch());
     position = 0;
     if (!current) return;
@@ -168,7 +189,7 @@ struct Cohort {
       source = Ref();
     }
     if (clients.empty()) return nullptr;
-    auto flight = std::make_unique<Flight>(std::move(clients));
+    auto flight = std::make_unique<Flight>(std::move(clients), *battery);
     pool->submit(flight->batch);
     return flight;
   }
@@ -276,29 +297,6 @@ void require_file(PyObject* database, const std::string& path) {
   }
 }
 
-// The read stops, as a call of mind does, when a signal handler raises (Ctrl-C on an endless view).
-std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, bridge::ReportConverter& converter) {
-  std::optional<mind::Failure> failure;
-  std::unique_ptr<mind::KeptTables> tables;
-  host::SignalHandlers signals;
-  mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
-  bool stopped = false;
-  {
-    host::ReleasedLock unlocked;
-    try {
-      tables = std::make_unique<mind::KeptTables>(path.c_str(), &stop);
-    } catch (mind::Failure& f) {
-      failure.emplace(std::move(f));
-    } catch (const mind::Stopped&) {
-      stopped = true;
-    }
-  }
-  if (stopped) signals.restore_raised();
-  // Only reading can fail here, and a read failure's host error depends on no client.
-  if (failure) bridge::raise_run_failure(*failure, bridge::Snapshot{}, Py_None, converter);
-  return tables;
-}
-
 Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char* function) {
   static const char* keywords[] = {"database", "clients", "threads", nullptr};
   PyObject* database = nullptr;
@@ -314,8 +312,10 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
   require_file(database, path);
   cohort->source = require(PyObject_GetIter(clients));
   cohort->module = Ref::owning(module);
-  cohort->tables = read_tables(path, *state_of(module)->converter);
-  cohort->pool = std::make_unique<cohort::Pool>(*cohort->tables, thread_total - 1);
+  // The read stops, as a call of mind does, when a signal handler raises (Ctrl-C on an endless view).
+  cohort->battery = bridge::run_unlocked([&](mind::StopCheck& stop) { return std::make_unique<mind::Battery>(path.c_str(), stop); },
+                                         *state_of(module)->converter);
+  cohort->pool = std::make_unique<pool::Pool>(thread_total - 1);
   Ref self = host::new_instance(state_of(module)->iterator_type);
   reinterpret_cast<CohortIterator*>(self.get())->cohort = cohort.release();
   return self;

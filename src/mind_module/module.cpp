@@ -2,11 +2,11 @@
 // the run without it, then the diagnostic lines, the host's own errors and the report.
 #include "bridge/client.hpp"
 #include "bridge/report.hpp"
+#include "bridge/unlocked.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
-#include "host/signals.hpp"
 #include "mind/run.hpp"
 
 #include <string>
@@ -47,8 +47,10 @@ class OneCallPerThread {
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
 void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& snapshot, bridge::ReportConverter& converter) {
+  if (!outcome.battery) return;
   Ref failure;
-  const std::string lines = bridge::diagnostic_text(outcome.lines, snapshot, converter, failure);
+  const std::string lines =
+      bridge::diagnostic_text(outcome.battery->keys().personality, outcome.result.scores.lines, snapshot, converter, failure);
   if (!lines.empty()) {
     Ref text = require(PyUnicode_DecodeUTF8(lines.data(), static_cast<Py_ssize_t>(lines.size()), nullptr));
     host::write_stdout(text.get());
@@ -69,18 +71,13 @@ PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
     const std::string path = host::file_path(database.get());
     const bridge::Snapshot snapshot = bridge::take_snapshot(user_responses.get());
 
-    mind::Outcome outcome;
-    host::SignalHandlers signals;
-    mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
-    {
-      host::ReleasedLock unlocked;
-      outcome = mind::run(path.c_str(), snapshot.answers, &stop);
-    }
-    if (outcome.stopped) signals.restore_raised();
     bridge::ReportConverter& converter = *state_of(module)->converter;
+    const mind::Outcome outcome =
+        bridge::run_unlocked([&](mind::StopCheck& stop) { return mind::run(path.c_str(), snapshot.answers, stop); }, converter);
     write_diagnostics(outcome, snapshot, converter);
-    if (outcome.failure) bridge::raise_run_failure(*outcome.failure, snapshot, user_responses.get(), converter);
-    return bridge::report_of(client_id.get(), outcome.sections, converter).release();
+    const mind::Result& result = outcome.result;
+    if (result.failure) bridge::raise_run_failure(*result.failure, snapshot, user_responses.get(), converter);
+    return bridge::report_of(client_id.get(), result.sections, converter).release();
   });
 }
 
