@@ -132,9 +132,13 @@ struct Cohort {
 
   ~Cohort() { end(); }
 
-  // Once every result is out, or the run failed, the helpers and the tables are let go at once.
+  // Once every result is out, or the run failed, the helpers and the tables are let go at once;
+  // the helpers are waited for without the lock, which other threads may want meanwhile.
   void end() {
-    pool.reset();
+    if (pool) {
+      host::ReleasedLock unlocked;
+      pool.reset();
+    }
     current.reset();
     scoring.reset();
     source = Ref();
