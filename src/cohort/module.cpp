@@ -364,11 +364,14 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
   return 0;
 }
 
+int clear_module(PyObject* module) {
+  if (State* state = state_of(module)) Py_CLEAR(state->iterator_type);
+  return 0;
+}
+
 void free_module(void* module) {
-  if (State* state = state_of(static_cast<PyObject*>(module))) {
-    delete std::exchange(state->converter, nullptr);
-    Py_CLEAR(state->iterator_type);
-  }
+  clear_module(static_cast<PyObject*>(module));
+  if (State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
 }
 
 PyModuleDef_Slot slots[] = {
@@ -385,7 +388,7 @@ PyModuleDef definition = {
     methods,
     slots,
     traverse_module,
-    nullptr,
+    clear_module,
     free_module,
 };
 
