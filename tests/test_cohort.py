@@ -102,6 +102,17 @@ def test_a_cohort_past_one_batch_streams_in_order(sample, threads):
     assert i == 2099
 
 
+@pytest.mark.parametrize("threads", [0, 256, 257])
+def test_threads_outside_1_to_256_are_refused(sample, threads):
+    path, answers = sample
+    clients = [Request(i, answers, str(path)) for i in range(20)]
+    if threads == 256:
+        assert [r["client_id"] for r in score_cohort(path, clients, threads=threads)] == list(range(20))
+        return
+    with pytest.raises(ValueError, match=f"threads must be 1 to 256, not {threads}"):
+        score_cohort(path, clients, threads=threads)
+
+
 @pytest.mark.parametrize("database, error", [("missing.db", FileNotFoundError), (1.5, TypeError)])
 def test_a_database_that_cannot_be_read_fails_the_call(tmp_path, database, error):
     target = tmp_path / database if isinstance(database, str) else database

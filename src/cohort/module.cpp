@@ -32,6 +32,9 @@ using host::require;
 // two threads).
 constexpr std::size_t batch_size = 256;
 
+// More threads than a batch has clients could never all have work.
+constexpr std::size_t max_threads = pool::Pool::max_helpers + 1;
+
 struct State {
   bridge::ReportConverter* converter;
   PyObject* iterator_type;
@@ -282,11 +285,11 @@ std::size_t usable_cpus() {
 }
 
 std::size_t thread_count(PyObject* threads) {
-  if (threads == nullptr || threads == Py_None) return usable_cpus();
+  if (threads == nullptr || threads == Py_None) return std::min(usable_cpus(), max_threads);
   const long n = PyLong_AsLong(threads);
   if (n == -1 && PyErr_Occurred()) throw PythonError{};
-  if (n < 1) {
-    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+  if (n < 1 || static_cast<unsigned long>(n) > max_threads) {
+    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %ld", max_threads, n);
     throw PythonError{};
   }
   return static_cast<std::size_t>(n);

@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -106,6 +108,7 @@ struct Pool::Shared {
 // A helper that cannot be started leaves those started before it waiting: they are stopped before
 // the failure goes on.
 Pool::Pool(std::size_t helpers) : shared_(std::make_unique<Shared>()) {
+  if (helpers > max_helpers) throw std::length_error("a pool has at most " + std::to_string(max_helpers) + " helpers");
   shared_->tasks.resize(helpers);
   shared_->threads.reserve(helpers);
   try {

@@ -33,8 +33,11 @@ class Batch {
 
 class Pool {
  public:
-  // `helpers` threads beside the caller's own; with none, finish() does every item itself. A
-  // thread that cannot start throws std::system_error.
+  // More gives nothing: the threads would wait at the one mutex, and each costs a stack.
+  static constexpr std::size_t max_helpers = 255;
+
+  // `helpers` threads beside the caller's own; with none, finish() does every item itself. More
+  // than max_helpers throws std::length_error; a thread that cannot start, std::system_error.
   explicit Pool(std::size_t helpers);
   // Each helper ends after the item at hand, and is waited for: a batch left unfinished is never
   // finished.
