@@ -8,9 +8,12 @@ import contextlib
 import gc
 import io
 import json
+import os
+import signal
 import subprocess
 import sys
 import tempfile
+import warnings
 from importlib import resources
 from pathlib import Path
 from typing import Any
@@ -111,6 +114,27 @@ def test_threads_outside_1_to_256_are_refused(sample, threads):
         return
     with pytest.raises(ValueError, match=f"threads must be 1 to 256, not {threads}"):
         score_cohort(path, clients, threads=threads)
+
+
+def test_a_forked_child_refuses_the_parents_run_at_once_and_drops_it(sample):
+    path, answers = sample
+    clients = [Request(i, answers, str(path)) for i in range(1000)]
+    run = iter_cohort(path, clients, threads=3)
+    first = next(run)  # the helpers are scoring the next batch
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # forking a process that has threads
+        child = os.fork()
+    if child == 0:
+        signal.alarm(20)  # a child that waits for helpers it does not have dies instead
+        try:
+            next(run)
+        except RuntimeError as error:
+            del run
+            os._exit(0 if "started in another process" in str(error) else 2)
+        os._exit(1)
+    _, status = os.waitpid(child, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert [r["client_id"] for r in [first, *run]] == list(range(1000))
 
 
 @pytest.mark.parametrize("database, error", [("missing.db", FileNotFoundError), (1.5, TypeError)])

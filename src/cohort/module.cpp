@@ -136,8 +136,10 @@ struct Cohort {
   ~Cohort() { end(); }
 
   // Once every result is out, or the run failed, the helpers and the tables are let go at once;
-  // the helpers are waited for without the lock, which other threads may want meanwhile.
+  // the helpers are waited for without the lock, which other threads may want meanwhile. In a
+  // forked child, the batch the helpers were scoring may be half written: it is left as it is.
   void end() {
+    if (pool && !pool->started_here()) static_cast<void>(scoring.release());
     if (pool) {
       host::ReleasedLock unlocked;
       pool.reset();
@@ -217,6 +219,10 @@ PyObject* next(PyObject* self) {
     if (c == nullptr) return nullptr;
     if (c->running) {
       PyErr_SetString(PyExc_ValueError, "the cohort iterator is already running");
+      throw PythonError{};
+    }
+    if (c->pool && !c->pool->started_here()) {
+      PyErr_SetString(PyExc_RuntimeError, "the cohort iterator was started in another process; start a new one in this process");
       throw PythonError{};
     }
     struct Running {

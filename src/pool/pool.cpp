@@ -1,11 +1,15 @@
 #include "pool/pool.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -13,6 +17,18 @@
 namespace pool {
 
 namespace {
+
+// Counted in every child as it is forked, so that a pool can tell it is in a process its helpers
+// are not in without asking the system for the process's identity.
+std::atomic<std::uint64_t> forks{0};
+
+void count_fork() noexcept { forks.fetch_add(1, std::memory_order_relaxed); }
+
+std::uint64_t forks_so_far() {
+  static const int registered = pthread_atfork(nullptr, nullptr, count_fork);
+  if (registered != 0) throw std::system_error(registered, std::generic_category(), "pthread_atfork");
+  return forks.load(std::memory_order_relaxed);
+}
 
 // Items are taken a few at a time: one at a time, the threads would meet at the mutex for every
 // item of small work.
@@ -107,7 +123,7 @@ struct Pool::Shared {
 
 // A helper that cannot be started leaves those started before it waiting: they are stopped before
 // the failure goes on.
-Pool::Pool(std::size_t helpers) : shared_(std::make_unique<Shared>()) {
+Pool::Pool(std::size_t helpers) : shared_(std::make_unique<Shared>()), forks_seen_(forks_so_far()) {
   if (helpers > max_helpers) throw std::length_error("a pool has at most " + std::to_string(max_helpers) + " helpers");
   shared_->tasks.resize(helpers);
   shared_->threads.reserve(helpers);
@@ -119,9 +135,19 @@ Pool::Pool(std::size_t helpers) : shared_(std::make_unique<Shared>()) {
   }
 }
 
-Pool::~Pool() { shared_->stop(); }
+// In a forked child the helpers' threads do not exist: joining them would wait for ever, and the
+// mutex and conditions may be held or waited on by threads that are gone, so they are left alone.
+Pool::~Pool() {
+  if (!started_here()) {
+    static_cast<void>(shared_.release());
+    return;
+  }
+  shared_->stop();
+}
 
 std::size_t Pool::helpers() const noexcept { return shared_->tasks.size(); }
+
+bool Pool::started_here() const noexcept { return forks.load(std::memory_order_relaxed) == forks_seen_; }
 
 void Pool::submit(Batch& batch) {
   if (batch.items_ == 0) return;

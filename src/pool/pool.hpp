@@ -40,12 +40,16 @@ class Pool {
   // than max_helpers throws std::length_error; a thread that cannot start, std::system_error.
   explicit Pool(std::size_t helpers);
   // Each helper ends after the item at hand, and is waited for: a batch left unfinished is never
-  // finished.
+  // finished. In a process forked from the one that made the pool, the helpers are not there to
+  // end: nothing is waited for, and what they shared is left as it is (it may be in mid-change).
   ~Pool();
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
 
   std::size_t helpers() const noexcept;
+  // False in a process forked from the one that made the pool, where nothing may be asked of it
+  // but its destruction.
+  bool started_here() const noexcept;
 
   // Queues a batch for the helpers. It must stay where it is until finish() has returned for it.
   void submit(Batch& batch);
@@ -59,6 +63,7 @@ class Pool {
  private:
   struct Shared;
   std::unique_ptr<Shared> shared_;
+  std::uint64_t forks_seen_;
 };
 
 }  // namespace pool
