@@ -207,3 +207,42 @@ Ref report_of(PyObject* client_id, const mind::Map& sections, ReportConverter& c
 }
 
 }  // namespace bridge
+
+namespace bridge {
+
+namespace {
+
+// In the thread's own dict of the host, so that every module of the package sees the same mark.
+constexpr const char* scoring_mark = "ardo_old.scoring";
+
+PyObject* thread_marks() {
+  PyObject* marks = PyThreadState_GetDict();
+  if (marks == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "no thread state to mark a scoring call in");
+    throw PythonError{};
+  }
+  return marks;
+}
+
+}  // namespace
+
+void ScoringOnThisThread::refuse_if_running() {
+  PyObject* mark = PyDict_GetItemString(thread_marks(), scoring_mark);  // borrowed
+  if (mark == nullptr) return;
+  PyErr_SetString(PyExc_RecursionError, "mind() called again while a call on this thread is still running");
+  throw PythonError{};
+}
+
+ScoringOnThisThread::ScoringOnThisThread() : marks_(thread_marks()) {
+  refuse_if_running();
+  require_status(PyDict_SetItemString(marks_, scoring_mark, Py_True));
+}
+
+// Runs while an error may be set, which the removal must leave as it was.
+ScoringOnThisThread::~ScoringOnThisThread() {
+  PyObject* pending = PyErr_GetRaisedException();
+  if (PyDict_DelItemString(marks_, scoring_mark) != 0) PyErr_Clear();
+  PyErr_SetRaisedException(pending);
+}
+
+}  // namespace bridge

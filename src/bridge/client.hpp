@@ -41,6 +41,24 @@ Snapshot take_snapshot(PyObject* user_responses);
 std::string diagnostic_text(const mind::PersonalityKey& key, const mind::DiagnosticLines& lines, const Snapshot& s,
                             ReportConverter& converter, host::Ref& failure);
 
+// Marks this thread as running the host code of a scoring call (taking a client's answers, making
+// its results), for as long as it lives. Host code run so (an answer's __eq__, say) that scores
+// again on the same thread is refused with RecursionError, whichever module it calls: each such
+// call would compare every answer again, and the work would grow as a power of the depth.
+class ScoringOnThisThread {
+ public:
+  ScoringOnThisThread();
+  ~ScoringOnThisThread();
+  ScoringOnThisThread(const ScoringOnThisThread&) = delete;
+  ScoringOnThisThread& operator=(const ScoringOnThisThread&) = delete;
+
+  // Raises the refusal when this thread is running the host code of a scoring call.
+  static void refuse_if_running();
+
+ private:
+  PyObject* marks_;  // this thread's dict of the host, borrowed
+};
+
 // Raises the host's own error for a failed run of the answers in `s`, taken from `user_responses`.
 [[noreturn]] void raise_run_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,
                                     ReportConverter& converter);

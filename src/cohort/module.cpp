@@ -54,6 +54,7 @@ struct Client {
 
 Client take_client(PyObject* object) {
   Client c;
+  const bridge::ScoringOnThisThread scoring;
   try {
     c.client_id = host::attribute(object, "client_id");
     c.user_responses = host::attribute(object, "user_responses");
@@ -68,6 +69,7 @@ Client take_client(PyObject* object) {
 // The lines themselves are not written; only an error in writing them counts.
 Ref result_of(Client& c, const mind::Keys& keys, bridge::ReportConverter& converter) {
   if (c.error) return std::move(c.error);
+  const bridge::ScoringOnThisThread scoring;
   const mind::Result& result = c.result;
   if (!c.snapshot->only_numbers) {
     Ref failure;
@@ -225,6 +227,7 @@ PyObject* next(PyObject* self) {
       PyErr_SetString(PyExc_RuntimeError, "the cohort iterator was started in another process; start a new one in this process");
       throw PythonError{};
     }
+    bridge::ScoringOnThisThread::refuse_if_running();
     struct Running {
       bool& flag;
       ~Running() { flag = false; }
@@ -319,6 +322,7 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(keywords), &database, &clients, &threads)) {
     throw PythonError{};
   }
+  bridge::ScoringOnThisThread::refuse_if_running();
   auto cohort = std::make_unique<Cohort>();
   const std::size_t thread_total = thread_count(threads);
   const std::string path = host::file_path(database);

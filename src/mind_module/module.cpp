@@ -25,25 +25,6 @@ struct State {
 
 State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
 
-// A call from the host code that one call runs (an answer's __eq__, __hash__ or __repr__, an
-// attribute of the request) into mind again on the same thread is refused: each such call would
-// compare every answer again, and the work would grow as a power of the depth.
-thread_local bool call_running = false;
-
-class OneCallPerThread {
- public:
-  OneCallPerThread() {
-    if (call_running) {
-      PyErr_SetString(PyExc_RecursionError, "mind() called again while a call on this thread is still running");
-      throw PythonError{};
-    }
-    call_running = true;
-  }
-  OneCallPerThread(const OneCallPerThread&) = delete;
-  OneCallPerThread& operator=(const OneCallPerThread&) = delete;
-  ~OneCallPerThread() { call_running = false; }
-};
-
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
 void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& snapshot, bridge::ReportConverter& converter) {
@@ -64,7 +45,7 @@ void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& sna
 PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
-    const OneCallPerThread one_call;
+    const bridge::ScoringOnThisThread scoring;
     Ref client_id = host::attribute(response, "client_id");
     Ref user_responses = host::attribute(response, "user_responses");
     Ref database = host::attribute(response, "sqlite_database");
