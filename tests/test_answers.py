@@ -8,6 +8,7 @@ import pytest
 
 from ardo_old.cohort import score_cohort
 from ardo_old.mind import mind
+from interrupted import call_interrupted
 from assessment_db import EMQ_COLUMNS, Request, Table
 
 
@@ -130,3 +131,12 @@ def test_a_comparison_that_scores_again_is_refused_and_not_repeated(make_db, swa
         [result] = score_cohort(path, [request], threads=1)
         assert type(result) is expected
     assert Reentrant.calls == calls
+
+
+@pytest.mark.parametrize("cohort", [False, True], ids=["mind", "cohort"])
+def test_an_endless_answer_iterable_ends_at_ctrl_c(make_db, cohort):
+    result = call_interrupted(make_db(), "endless", sigint_after=0.5, cohort=cohort)
+    assert result["outcome"] == "KeyboardInterrupt", result
+    # The millions of answers taken by then are let go first; without a look at the signal handlers
+    # the call would run for seconds more, until the child's memory cap ends it with MemoryError.
+    assert result["ms_after_sigint"] < 2000, result

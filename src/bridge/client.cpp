@@ -65,6 +65,8 @@ void judge_object(PyObject* item, std::size_t position, PyObject* entries, const
   }
 }
 
+constexpr std::size_t answers_between_signal_checks = 4096;
+
 }  // namespace
 
 Snapshot take_snapshot(PyObject* user_responses) {
@@ -78,6 +80,10 @@ Snapshot take_snapshot(PyObject* user_responses) {
   std::vector<mind::Answer> answers;
   Ref iterator = Ref::consuming(PyObject_GetIter(user_responses));
   while (iterator) {
+    // A list runs no host code that would notice Ctrl-C, however long it is.
+    if (answers.size() % answers_between_signal_checks == answers_between_signal_checks - 1) {
+      require_status(PyErr_CheckSignals());
+    }
     Ref item = Ref::consuming(PyIter_Next(iterator.get()));
     if (!item) break;
     mind::Answer& answer = answers.emplace_back();

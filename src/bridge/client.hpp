@@ -32,7 +32,8 @@ struct Snapshot {
 };
 
 // Takes every answer the host iterates, each compared with 1 to 4 and looked up once; host errors
-// are kept for the step of scoring that meets them.
+// are kept for the step of scoring that meets them. The host's signal handlers run every so many
+// answers, so Ctrl-C ends even an endless iterable; what they raise propagates.
 Snapshot take_snapshot(PyObject* user_responses);
 
 // The diagnostic lines of a run as mind prints them, from the lines its personality section got
