@@ -137,6 +137,28 @@ def test_a_forked_child_refuses_the_parents_run_at_once_and_drops_it(sample):
     assert [r["client_id"] for r in [first, *run]] == list(range(1000))
 
 
+LONG_ANSWERS = """
+import resource, sys
+from ardo_old.cohort import iter_cohort
+from assessment_db import Request
+answers = [1] * 1_000_082
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+for result in iter_cohort(sys.argv[1], (Request(i, answers, None) for i in range(64)), threads=2):
+    assert isinstance(result, KeyError)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+@pytest.mark.skipif(bool(os.environ.get("ARDO_SANITIZED")), reason="the sanitizers keep freed memory")
+def test_clients_with_long_answer_lists_are_few_in_flight(sample):
+    # Each answer taken holds 11 bytes: 64 such clients in one batch would take 700 MB.
+    path, _ = sample
+    child = subprocess.run([sys.executable, "-c", LONG_ANSWERS, str(path)], cwd=Path(__file__).parent,
+                           capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stderr
+    assert int(child.stdout) < 200_000  # KiB
+
+
 @pytest.mark.parametrize("database, error", [("missing.db", FileNotFoundError), (1.5, TypeError)])
 def test_a_database_that_cannot_be_read_fails_the_call(tmp_path, database, error):
     target = tmp_path / database if isinstance(database, str) else database

@@ -29,8 +29,10 @@ using host::require;
 // Clients taken from the source at a time: enough to keep the helpers busy between two visits of
 // the lock holder, few enough that the two batches in flight stay a small, steady working set
 // (on the sample database, 1,024 a batch cost about 20 MiB more than 256 and kept growing with
-// two threads).
+// two threads). A batch also ends once its clients' answers pass a bound, so that clients with
+// long answer lists (each answer kept takes 11 bytes) hold tens of MiB in flight, not gigabytes.
 constexpr std::size_t batch_size = 256;
+constexpr std::size_t batch_answers = std::size_t{1} << 20;
 
 // More threads than a batch has clients could never all have work.
 constexpr std::size_t max_threads = pool::Pool::max_helpers + 1;
@@ -190,10 +192,12 @@ struct Cohort {
   // Takes clients up to a batch; an error of the source ends the source.
   std::unique_ptr<Flight> take_batch() {
     std::vector<Client> clients;
-    while (source && clients.size() < batch_size) {
+    std::size_t answers = 0;
+    while (source && clients.size() < batch_size && answers < batch_answers) {
       Ref object = Ref::consuming(PyIter_Next(source.get()));
       if (object) {
-        clients.push_back(take_client(object.get()));
+        const Client& c = clients.emplace_back(take_client(object.get()));
+        if (c.snapshot) answers += c.snapshot->objects.size();
         continue;
       }
       if (PyErr_Occurred()) source_error = host::take_ordinary_error();
