@@ -16,6 +16,8 @@ from functools import cache
 from pathlib import Path
 from typing import Any
 
+from ardo_old._check import level_bands
+
 __all__ = ["render_index", "render_report", "write_pages"]
 
 # The poles of the personality type, each pair drawn as one bipolar bar.
@@ -29,8 +31,8 @@ ROLE_NAMES = {"RI": "Resource Investigator", "CO": "Co-ordinator", "PL": "Plant"
               "ME": "Monitor Evaluator", "IMP": "Implementer", "TW": "Teamworker",
               "CF": "Completer Finisher", "SP": "Specialist"}
 # The percentage bands of the level rules, lowest first: (level, lower bound in percent).
-ASPECT_BANDS = [("Beginner", 0), ("Intermediate", 58), ("Advanced", 81)]
-SPACE_BANDS = [("Beginner", 0), ("Intermediate", 54), ("Advanced", 72)]
+ASPECT_BANDS = level_bands["aspect"]
+SPACE_BANDS = level_bands["space"]
 
 
 def render_report(report: Mapping[str, Any]) -> str:

@@ -3,6 +3,8 @@
 #include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
+#include "host/names.hpp"
+#include "mind/levels.hpp"
 
 #include <optional>
 #include <string>
@@ -77,7 +79,46 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+Ref bands(const mind::Bands& rule) {
+  Ref list = require(PyList_New(0));
+  for (const mind::Band& band : rule) {
+    Ref level = text(mind::level_name(band.level));
+    Ref from = require(PyLong_FromLong(band.from));
+    Ref pair = require(PyTuple_Pack(2, level.get(), from.get()));
+    host::require_status(PyList_Append(list.get(), pair.get()));
+  }
+  return list;
+}
+
+Ref int_map(std::initializer_list<std::pair<long, long>> items) {
+  Ref map = require(PyDict_New());
+  for (const auto& [key, value] : items) {
+    Ref k = require(PyLong_FromLong(key));
+    Ref v = require(PyLong_FromLong(value));
+    host::require_status(PyDict_SetItem(map.get(), k.get(), v.get()));
+  }
+  return map;
+}
+
+// The level rules' bands and maxima as scoring has them, for what shows levels beside scores.
+Ref level_bands() {
+  Ref rules = require(PyDict_New());
+  const auto set = [&](const char* key, const Ref& value) { host::require_status(PyDict_SetItemString(rules.get(), key, value.get())); };
+  set("trait", bands(mind::trait_bands));
+  set("skill", bands(mind::skill_bands));
+  set("aspect", bands(mind::aspect_bands));
+  set("space", bands(mind::space_bands));
+  set("aspect_maximum_of_three", require(PyLong_FromLong(mind::aspect_maximum_of_three)));
+  set("aspect_maximum_otherwise", require(PyLong_FromLong(mind::aspect_maximum_otherwise)));
+  const auto fewest = static_cast<long>(mind::fewest_aspects);
+  set("space_maxima", int_map({{fewest, mind::space_maxima[0]}, {fewest + 1, mind::space_maxima[1]}, {fewest + 2, mind::space_maxima[2]}}));
+  return rules;
+}
+
+int exec_module(PyObject* module) { return host::boundary_status([&] { host::bind(module, "level_bands", level_bands()); }); }
+
 PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
