@@ -72,7 +72,8 @@ def _open_files(path: str) -> int:
 def _main(request: dict[str, Any]) -> None:
     if not os.environ.get("ARDO_SANITIZED"):  # the sanitizers reserve far more address space
         resource.setrlimit(resource.RLIMIT_AS, (MEMORY_CAP, MEMORY_CAP))
-    answers = {"interrupting": [InterruptingAnswer()], "endless": itertools.repeat(1)}.get(request["answers"], request["answers"])
+    special = {"interrupting": [InterruptingAnswer()], "endless": itertools.repeat(1)}
+    answers = special[request["answers"]] if isinstance(request["answers"], str) else request["answers"]
     # The disposition of SIGINT is inherited: a shell without job control starts its background jobs
     # with SIGINT ignored, and an interpreter started so installs no handler of its own.
     signal.signal(signal.SIGINT, signal.default_int_handler)
