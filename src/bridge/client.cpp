@@ -232,15 +232,15 @@ PyObject* thread_marks() {
 
 }  // namespace
 
-void ScoringOnThisThread::refuse_if_running() {
+void ScoringOnThisThread::refuse_if_running(const char* call) {
   PyObject* mark = PyDict_GetItemString(thread_marks(), scoring_mark);  // borrowed
   if (mark == nullptr) return;
-  PyErr_SetString(PyExc_RecursionError, "mind() called again while a call on this thread is still running");
+  PyErr_Format(PyExc_RecursionError, "%s called again while a call on this thread is still running", call);
   throw PythonError{};
 }
 
 ScoringOnThisThread::ScoringOnThisThread() : marks_(thread_marks()) {
-  refuse_if_running();
+  refuse_if_running("mind()");
   require_status(PyDict_SetItemString(marks_, scoring_mark, Py_True));
 }
 

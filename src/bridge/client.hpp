@@ -53,8 +53,9 @@ class ScoringOnThisThread {
   ScoringOnThisThread(const ScoringOnThisThread&) = delete;
   ScoringOnThisThread& operator=(const ScoringOnThisThread&) = delete;
 
-  // Raises the refusal when this thread is running the host code of a scoring call.
-  static void refuse_if_running();
+  // Raises the refusal, naming `call` ("mind()", say), when this thread is running the host code
+  // of a scoring call.
+  static void refuse_if_running(const char* call);
 
  private:
   PyObject* marks_;  // this thread's dict of the host, borrowed

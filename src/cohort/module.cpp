@@ -231,7 +231,7 @@ PyObject* next(PyObject* self) {
       PyErr_SetString(PyExc_RuntimeError, "the cohort iterator was started in another process; start a new one in this process");
       throw PythonError{};
     }
-    bridge::ScoringOnThisThread::refuse_if_running();
+    bridge::ScoringOnThisThread::refuse_if_running("next() of a cohort iterator");
     struct Running {
       bool& flag;
       ~Running() { flag = false; }
@@ -326,7 +326,7 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(keywords), &database, &clients, &threads)) {
     throw PythonError{};
   }
-  bridge::ScoringOnThisThread::refuse_if_running();
+  bridge::ScoringOnThisThread::refuse_if_running((std::string(function) + "()").c_str());
   auto cohort = std::make_unique<Cohort>();
   const std::size_t thread_total = thread_count(threads);
   const std::string path = host::file_path(database);
