@@ -50,6 +50,8 @@ class StyleKey {
   explicit StyleKey(const Table& vak);
   // The methods of the row that answer p pairs with, or the failure reading that row meets.
   const StyleMethods& methods_at(std::size_t p) const;
+  // The rows whose methods are known: none when a column is missing, which fails every answer.
+  std::size_t row_count() const noexcept { return rows_.size(); }
 
  private:
   std::vector<StyleMethods> rows_;

@@ -28,6 +28,16 @@ Keys::Keys(const TableSet& tables, PerColumnKey qtm, PerColumnKey ctd, const Ide
       skills(std::move(ctd)),
       competences(*tables[CMF], skills, ids) {}
 
+const std::vector<std::int64_t>& totals_of(const PerColumnKey& key, const Answers& answers, KeyTotals& totals) {
+  if (const ReducedKey* rows = key.rows()) {
+    totals.failure.reset();
+    totals.totals.assign(key.names().size(), 0);
+    rows->tally(answers, totals.totals);
+  }
+  if (totals.failure) throw *totals.failure;
+  return totals.totals;
+}
+
 void score_sections(const Keys& keys, const Answers& answers, Scores& scores, StopCheck& stop) {
   score_personality(keys.personality, answers, scores);
   stop.check();

@@ -4,16 +4,6 @@
 
 namespace mind {
 
-const std::vector<std::int64_t>& totals_of(const PerColumnKey& key, const Answers& answers, KeyTotals& totals) {
-  if (const ReducedKey* rows = key.rows()) {
-    totals.failure.reset();
-    totals.totals.assign(key.names().size(), 0);
-    rows->tally(answers, totals.totals);
-  }
-  if (totals.failure) throw *totals.failure;
-  return totals.totals;
-}
-
 void score_traits(const PerColumnKey& key, const Answers& answers, Scores& scores) {
   const auto& totals = totals_of(key, answers, scores.traits);
   scores.trait_levels.resize(totals.size());
