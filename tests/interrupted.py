@@ -1,12 +1,14 @@
 """One scoring call (of mind, or of a cohort of one) in a child interpreter that the test can
 interrupt with a real SIGINT.
 
-As a script it is the child: `python interrupted.py '{"path": ..., "answers": ...}'`. It says "calling"
+As a script it is the child: `python interrupted.py '{"path": ..., "answers": ...}'`, the answers a
+list, "interrupting" (one answer whose comparison raises KeyboardInterrupt) or "endless". It says "calling"
 just before the call, then reports its outcome and whether it left the database open.
 """
 
 from __future__ import annotations
 
+import itertools
 import json
 import os
 import resource
@@ -70,7 +72,8 @@ def _open_files(path: str) -> int:
 def _main(request: dict[str, Any]) -> None:
     if not os.environ.get("ARDO_SANITIZED"):  # the sanitizers reserve far more address space
         resource.setrlimit(resource.RLIMIT_AS, (MEMORY_CAP, MEMORY_CAP))
-    answers = [InterruptingAnswer()] if request["answers"] == "interrupting" else request["answers"]
+    special = {"interrupting": [InterruptingAnswer()], "endless": itertools.repeat(1)}
+    answers = special[request["answers"]] if isinstance(request["answers"], str) else request["answers"]
     # The disposition of SIGINT is inherited: a shell without job control starts its background jobs
     # with SIGINT ignored, and an interpreter started so installs no handler of its own.
     signal.signal(signal.SIGINT, signal.default_int_handler)

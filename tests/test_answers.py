@@ -6,7 +6,9 @@ import sys
 
 import pytest
 
+from ardo_old.cohort import score_cohort
 from ardo_old.mind import mind
+from interrupted import call_interrupted
 from assessment_db import EMQ_COLUMNS, Request, Table
 
 
@@ -115,10 +117,26 @@ class Reentrant:
     __hash__ = object.__hash__
 
 
+@pytest.mark.parametrize("outer", ["mind", "cohort"])
 @pytest.mark.parametrize("swallow, calls", [(False, 1), (True, 4)], ids=["raises", "swallows the refusal"])
-def test_a_comparison_that_scores_again_is_refused_and_not_repeated(make_db, swallow, calls):
+def test_a_comparison_that_scores_again_is_refused_and_not_repeated(make_db, swallow, calls, outer):
     Reentrant.calls = 0
     path = str(make_db(EMQ=emq_one_row()))
-    with pytest.raises(RecursionError if not swallow else KeyError):
-        mind(Request("c", [Reentrant(path, swallow)], path))
+    request = Request("c", [Reentrant(path, swallow)], path)
+    expected = RecursionError if not swallow else KeyError
+    if outer == "mind":
+        with pytest.raises(expected):
+            mind(request)
+    else:
+        [result] = score_cohort(path, [request], threads=1)
+        assert type(result) is expected
     assert Reentrant.calls == calls
+
+
+@pytest.mark.parametrize("cohort", [False, True], ids=["mind", "cohort"])
+def test_an_endless_answer_iterable_ends_at_ctrl_c(make_db, cohort):
+    result = call_interrupted(make_db(), "endless", sigint_after=0.5, cohort=cohort)
+    assert result["outcome"] == "KeyboardInterrupt", result
+    # The millions of answers taken by then are let go first; without a look at the signal handlers
+    # the call would run for seconds more, until the child's memory cap ends it with MemoryError.
+    assert result["ms_after_sigint"] < 2000, result

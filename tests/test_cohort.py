@@ -8,9 +8,12 @@ import contextlib
 import gc
 import io
 import json
+import os
+import signal
 import subprocess
 import sys
 import tempfile
+import warnings
 from importlib import resources
 from pathlib import Path
 from typing import Any
@@ -100,6 +103,60 @@ def test_a_cohort_past_one_batch_streams_in_order(sample, threads):
         elif i % 97 == 0 or i % 7 == 0:
             assert shape(result) == shape(mind_result(client(i)))
     assert i == 2099
+
+
+@pytest.mark.parametrize("threads", [0, 256, 257])
+def test_threads_outside_1_to_256_are_refused(sample, threads):
+    path, answers = sample
+    clients = [Request(i, answers, str(path)) for i in range(20)]
+    if threads == 256:
+        assert [r["client_id"] for r in score_cohort(path, clients, threads=threads)] == list(range(20))
+        return
+    with pytest.raises(ValueError, match=f"threads must be 1 to 256, not {threads}"):
+        score_cohort(path, clients, threads=threads)
+
+
+def test_a_forked_child_refuses_the_parents_run_at_once_and_drops_it(sample):
+    path, answers = sample
+    clients = [Request(i, answers, str(path)) for i in range(1000)]
+    run = iter_cohort(path, clients, threads=3)
+    first = next(run)  # the helpers are scoring the next batch
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # forking a process that has threads
+        child = os.fork()
+    if child == 0:
+        signal.alarm(20)  # a child that waits for helpers it does not have dies instead
+        try:
+            next(run)
+        except RuntimeError as error:
+            del run
+            os._exit(0 if "started in another process" in str(error) else 2)
+        os._exit(1)
+    _, status = os.waitpid(child, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert [r["client_id"] for r in [first, *run]] == list(range(1000))
+
+
+LONG_ANSWERS = """
+import resource, sys
+from ardo_old.cohort import iter_cohort
+from assessment_db import Request
+answers = [1] * 1_000_082
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+for result in iter_cohort(sys.argv[1], (Request(i, answers, None) for i in range(64)), threads=2):
+    assert isinstance(result, KeyError)
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+@pytest.mark.skipif(bool(os.environ.get("ARDO_SANITIZED")), reason="the sanitizers keep freed memory")
+def test_clients_with_long_answer_lists_are_few_in_flight(sample):
+    # Each answer taken holds 11 bytes: 64 such clients in one batch would take 700 MB.
+    path, _ = sample
+    child = subprocess.run([sys.executable, "-c", LONG_ANSWERS, str(path)], cwd=Path(__file__).parent,
+                           capture_output=True, text=True, timeout=120)
+    assert child.returncode == 0, child.stderr
+    assert int(child.stdout) < 200_000  # KiB
 
 
 @pytest.mark.parametrize("database, error", [("missing.db", FileNotFoundError), (1.5, TypeError)])

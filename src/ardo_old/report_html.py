@@ -29,6 +29,7 @@ from pathlib import Path
 from types import ModuleType
 from typing import IO, TYPE_CHECKING, Any, NamedTuple
 
+from ardo_old._check import level_bands as _rules
 from ardo_old._cohort_summary import CohortSummary, ScaleValues
 
 if TYPE_CHECKING:
@@ -47,13 +48,12 @@ EMOTION_NAMES = {"SelfAwarness": "Self-awareness", "ManagingEmotions": "Managing
 ROLE_NAMES = {"RI": "Resource Investigator", "CO": "Co-ordinator", "PL": "Plant", "SH": "Shaper",
               "ME": "Monitor Evaluator", "IMP": "Implementer", "TW": "Teamworker",
               "CF": "Completer Finisher", "SP": "Specialist"}
-# The total bands of the level rules, lowest first: (level, the least integer total that has it).
-TRAIT_BANDS = [("unbalanced", 0), ("rebalanced", 10), ("balanced", 16)]
-SKILL_BANDS = [("Development Priority", 0), ("Needs Attention", 25), ("Strong Skill", 30)]
-
-# The percentage bands of the level rules, lowest first: (level, lower bound in percent).
-ASPECT_BANDS = [("Beginner", 0), ("Intermediate", 58), ("Advanced", 81)]
-SPACE_BANDS = [("Beginner", 0), ("Intermediate", 54), ("Advanced", 72)]
+# The bands of the level rules as scoring defines them, lowest first: (level, the least integer
+# total that has it) for traits and skills, (level, lower bound in percent) for aspects and spaces.
+TRAIT_BANDS = _rules["trait"]
+SKILL_BANDS = _rules["skill"]
+ASPECT_BANDS = _rules["aspect"]
+SPACE_BANDS = _rules["space"]
 
 LEVEL_MEANINGS = {
     "balanced": "the trait is well established", "rebalanced": "the trait shows, but is not settled",

@@ -4,17 +4,13 @@
 #include "args/defaults.hpp"
 #include "host/errors.hpp"
 #include "host/names.hpp"
+#include "support/overloaded.hpp"
 
 namespace {
 
 using host::Ref;
 using host::require;
 using host::require_status;
-
-template <class... Visitors>
-struct overloaded : Visitors... {
-  using Visitors::operator()...;
-};
 
 void set_item(const Ref& dict, const char* key, const Ref& value) {
   require_status(PyDict_SetItemString(dict.get(), key, value.get()));
@@ -38,7 +34,7 @@ Ref model_id_map() {
 }
 
 Ref host_value(const args::Default& value) {
-  return std::visit(overloaded{
+  return std::visit(support::overloaded{
                         [](const char* s) { return text(s); },
                         [](long n) { return require(PyLong_FromLong(n)); },
                         [](bool flag) { return require(PyBool_FromLong(flag)); },

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 
 namespace bridge {
 
@@ -60,6 +61,8 @@ void judge_object(PyObject* item, std::size_t position, PyObject* entries, const
   }
 }
 
+constexpr std::size_t answers_between_signal_checks = 4096;
+
 }  // namespace
 
 Snapshot take_snapshot(PyObject* user_responses) {
@@ -73,6 +76,10 @@ Snapshot take_snapshot(PyObject* user_responses) {
   std::vector<mind::Answer> answers;
   Ref iterator = Ref::consuming(PyObject_GetIter(user_responses));
   while (iterator) {
+    // A list runs no host code that would notice Ctrl-C, however long it is.
+    if (answers.size() % answers_between_signal_checks == answers_between_signal_checks - 1) {
+      require_status(PyErr_CheckSignals());
+    }
     Ref item = Ref::consuming(PyIter_Next(iterator.get()));
     if (!item) break;
     mind::Answer& answer = answers.emplace_back();
@@ -109,7 +116,7 @@ void append_set_line(std::string& out, const std::vector<mind::Value>& members, 
 }
 
 // The kept answers as plain ints, when every one of them is one.
-std::optional<std::vector<std::int64_t>> plain_ints(const std::vector<std::size_t>& kept, const Snapshot& s) {
+std::optional<std::vector<std::int64_t>> plain_ints(std::span<const std::size_t> kept, const Snapshot& s) {
   std::vector<std::int64_t> values;
   values.reserve(kept.size());
   for (const std::size_t p : kept) {
@@ -123,7 +130,7 @@ std::optional<std::vector<std::int64_t>> plain_ints(const std::vector<std::size_
   return values;
 }
 
-void append_answers_line(std::string& out, const std::vector<std::size_t>& kept, const Snapshot& s) {
+void append_answers_line(std::string& out, std::span<const std::size_t> kept, const Snapshot& s) {
   if (const auto values = plain_ints(kept, s)) return mind::append_integer_list(out, *values);
   Ref list = require(PyList_New(static_cast<Py_ssize_t>(kept.size())));
   for (std::size_t i = 0; i < kept.size(); ++i) {
@@ -134,21 +141,22 @@ void append_answers_line(std::string& out, const std::vector<std::size_t>& kept,
 
 }  // namespace
 
-std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
-                            Ref& failure) {
-  std::string lines;
+std::string diagnostic_text(const mind::PersonalityKey& key, const mind::DiagnosticLines& lines, const Snapshot& s,
+                            ReportConverter& converter, Ref& failure) {
+  std::string text;
   try {
-    for (const auto& trait : traits) {
-      append_set_line(lines, trait.question_numbers, converter);
-      lines += '\n';
-      if (!trait.answers_kept) continue;
-      append_answers_line(lines, trait.kept, s);
-      lines += '\n';
+    for (std::size_t i = 0; i < lines.questions; ++i) {
+      const mind::PersonalityKey::Trait& trait = key.trait(i);
+      append_set_line(text, trait.question_numbers, converter);
+      text += '\n';
+      if (i >= lines.answers) continue;
+      append_answers_line(text, std::span(trait.asked).first(lines.kept[i]), s);
+      text += '\n';
     }
   } catch (const PythonError&) {
     failure = host::take_raised();
   }
-  return lines;
+  return text;
 }
 
 namespace {
@@ -198,6 +206,45 @@ Ref report_of(PyObject* client_id, const mind::Map& sections, ReportConverter& c
   require_status(PyDict_SetItemString(report.get(), "client_id", client_id));
   converter.add_entries(report.get(), sections);
   return report;
+}
+
+}  // namespace bridge
+
+namespace bridge {
+
+namespace {
+
+// In the thread's own dict of the host, so that every module of the package sees the same mark.
+constexpr const char* scoring_mark = "ardo_old.scoring";
+
+PyObject* thread_marks() {
+  PyObject* marks = PyThreadState_GetDict();
+  if (marks == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "no thread state to mark a scoring call in");
+    throw PythonError{};
+  }
+  return marks;
+}
+
+}  // namespace
+
+void ScoringOnThisThread::refuse_if_running(const char* call) {
+  PyObject* mark = PyDict_GetItemString(thread_marks(), scoring_mark);  // borrowed
+  if (mark == nullptr) return;
+  PyErr_Format(PyExc_RecursionError, "%s called again while a call on this thread is still running", call);
+  throw PythonError{};
+}
+
+ScoringOnThisThread::ScoringOnThisThread() : marks_(thread_marks()) {
+  refuse_if_running("mind()");
+  require_status(PyDict_SetItemString(marks_, scoring_mark, Py_True));
+}
+
+// Runs while an error may be set, which the removal must leave as it was.
+ScoringOnThisThread::~ScoringOnThisThread() {
+  PyObject* pending = PyErr_GetRaisedException();
+  if (PyDict_DelItemString(marks_, scoring_mark) != 0) PyErr_Clear();
+  PyErr_SetRaisedException(pending);
 }
 
 }  // namespace bridge

@@ -6,7 +6,8 @@
 #include "host/ref.hpp"
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
-#include "mind/sections.hpp"
+#include "mind/keys.hpp"
+#include "mind/scores.hpp"
 #include "mind/value.hpp"
 
 #include <cstddef>
@@ -31,13 +32,34 @@ struct Snapshot {
 };
 
 // Takes every answer the host iterates, each compared with 1 to 4 and looked up once; host errors
-// are kept for the step of scoring that meets them.
+// are kept for the step of scoring that meets them. The host's signal handlers run every so many
+// answers, so Ctrl-C ends even an endless iterable; what they raise propagates.
 Snapshot take_snapshot(PyObject* user_responses);
 
-// The diagnostic lines of a run as mind prints them. A line whose formatting fails ends the text
-// there, its host error left in `failure`.
-std::string diagnostic_text(const std::vector<mind::TraitLines>& traits, const Snapshot& s, ReportConverter& converter,
-                            host::Ref& failure);
+// The diagnostic lines of a run as mind prints them, from the lines its personality section got
+// to and the key it scored. A line whose formatting fails ends the text there, its host error left
+// in `failure`.
+std::string diagnostic_text(const mind::PersonalityKey& key, const mind::DiagnosticLines& lines, const Snapshot& s,
+                            ReportConverter& converter, host::Ref& failure);
+
+// Marks this thread as running the host code of a scoring call (taking a client's answers, making
+// its results), for as long as it lives. Host code run so (an answer's __eq__, say) that scores
+// again on the same thread is refused with RecursionError, whichever module it calls: each such
+// call would compare every answer again, and the work would grow as a power of the depth.
+class ScoringOnThisThread {
+ public:
+  ScoringOnThisThread();
+  ~ScoringOnThisThread();
+  ScoringOnThisThread(const ScoringOnThisThread&) = delete;
+  ScoringOnThisThread& operator=(const ScoringOnThisThread&) = delete;
+
+  // Raises the refusal, naming `call` ("mind()", say), when this thread is running the host code
+  // of a scoring call.
+  static void refuse_if_running(const char* call);
+
+ private:
+  PyObject* marks_;  // this thread's dict of the host, borrowed
+};
 
 // Raises the host's own error for a failed run of the answers in `s`, taken from `user_responses`.
 [[noreturn]] void raise_run_failure(const mind::Failure& failure, const Snapshot& s, PyObject* user_responses,

@@ -2,7 +2,7 @@
 
 #include "host/errors.hpp"
 #include "host/sqlite_errors.hpp"
-#include "mind/overloaded.hpp"
+#include "support/overloaded.hpp"
 
 #include <string>
 #include <variant>
@@ -20,9 +20,13 @@ void set_undecodable_name(const std::string& name) {
 
 }  // namespace
 
+void NoAnswers::set(const mind::MissingAnswer&) const { PyErr_SetString(PyExc_SystemError, "an answer was read where none is scored"); }
+
+void NoAnswers::set(const mind::AnswerFailed&) const { PyErr_SetString(PyExc_SystemError, "an answer was read where none is scored"); }
+
 // Every case sets the host's error or raises it itself.
 void raise_failure(const mind::Reason& reason, ReportConverter& converter, const AnswerErrors& answers) {
-  std::visit(mind::overloaded{
+  std::visit(support::overloaded{
                  [&](const mind::MissingKey& key) { host::raise_with(PyExc_KeyError, converter.to_python(key.key).get()); },
                  [&](const mind::MissingAnswer& missing) { answers.set(missing); },
                  [&](const mind::AnswerFailed& failed) { answers.set(failed); },

@@ -17,6 +17,13 @@ class AnswerErrors {
   ~AnswerErrors() = default;
 };
 
+// For work that scores no answer: a failure that names one is a fault of ours (SystemError).
+class NoAnswers final : public AnswerErrors {
+ public:
+  void set(const mind::MissingAnswer&) const override;
+  void set(const mind::AnswerFailed&) const override;
+};
+
 // Raises the host's own error for `reason`: KeyError with the key, ValueError with the message,
 // sqlite3's exception class for the result code and its wording for a text cell that is not UTF-8,
 // the host decoder's own error for a column name that is not; the answers' errors through `answers`.

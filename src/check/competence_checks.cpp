@@ -5,7 +5,7 @@
 #include "mind/failure.hpp"
 #include "mind/hierarchy.hpp"
 #include "mind/levels.hpp"
-#include "mind/skills.hpp"
+#include "mind/tally.hpp"
 
 #include <unordered_set>
 
@@ -68,7 +68,7 @@ void check_aspect_counts(const Table& cmf, const std::vector<mind::SpaceNode>& s
 
 // A listed skill without a column gets no entry yet still counts toward its aspect's maximum score;
 // a column that no aspect lists is tallied for nothing.
-void check_skills(const Table& cmf, const std::vector<mind::SpaceNode>& spaces, const mind::SkillColumns& columns,
+void check_skills(const Table& cmf, const std::vector<mind::SpaceNode>& spaces, const mind::PerColumnKey& columns,
                   Problems& problems) {
   std::vector<bool> listed(columns.names().size(), false);
   SeenCells warned;
@@ -95,7 +95,7 @@ void check_skills(const Table& cmf, const std::vector<mind::SpaceNode>& spaces, 
 
 // Every space and aspect gets an entry; a skill only when "CTD" totals it.
 std::vector<Titled> entries_of(const Table& cmf, const std::vector<mind::SpaceNode>& spaces,
-                               const mind::SkillColumns* columns) {
+                               const mind::PerColumnKey* columns) {
   std::vector<Titled> entries;
   SeenCells aspects_seen, skills_seen;
   for (const mind::SpaceNode& space : spaces) {
@@ -122,8 +122,8 @@ std::vector<Titled> check_competences(const LoadedTables& tables, Problems& prob
   const auto spaces = read_hierarchy(*cmf, problems);
   if (!spaces) return {};
   check_aspect_counts(*cmf, *spaces, problems);
-  std::optional<mind::SkillColumns> columns;
-  if (const Table* ctd = tables[mind::CTD]) check_skills(*cmf, *spaces, columns.emplace(*ctd), problems);
+  std::optional<mind::PerColumnKey> columns;
+  if (const Table* ctd = tables[mind::CTD]) check_skills(*cmf, *spaces, columns.emplace(ctd->column_names()), problems);
   return entries_of(*cmf, *spaces, columns ? &*columns : nullptr);
 }
 

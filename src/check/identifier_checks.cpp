@@ -26,7 +26,7 @@ bool usable_columns(const Table& ids, Problems& problems) {
 
 std::vector<Titled> traits_of(const Table& qtm) {
   std::vector<std::string_view> names;
-  mind::column_targets(qtm, names);
+  mind::column_per_total(qtm, names);
   std::vector<Titled> traits;
   traits.reserve(names.size());
   for (const std::string_view name : names) {
@@ -46,7 +46,7 @@ class TitleCheck {
       problems_.warning(entry.place, what + " has no row in IDs with that title: its report entry would carry null");
       return;
     }
-    if (std::holds_alternative<std::nullptr_t>(identifiers_.of(entry.title).data())) {
+    if (identifiers_.of(entry.title).is_missing()) {
       problems_.warning(entry.place, what + " has a NULL \"Geo_Id\" in IDs row " + row_number(rows.front()) +
                                          ": its report entry would carry null");
     }

@@ -58,7 +58,7 @@ void check_learning_style_key(const Table& vak, Problems& problems) {
 // Emotional intelligence and team roles count every cell that is not blank, so one that is not a
 // method code reaches the strict lookup and fails there, whatever the answer.
 void check_keyed_tally(TableId id, const Table& key, std::span<const std::string_view> columns, Problems& problems) {
-  for (const mind::TallyTarget& target : mind::named_targets(key, columns.data(), columns.size())) {
+  for (const mind::FedColumn& target : mind::columns_by_name(key, columns)) {
     if (!target.column) {
       require_column(id, key, target.name, false, problems);
       continue;
@@ -76,7 +76,7 @@ void check_keyed_tally(TableId id, const Table& key, std::span<const std::string
 // Traits and skills take only method codes and skip the rest; "Idx" has no total, so a code there fails.
 void check_column_tally(TableId id, const Table& key, Problems& problems) {
   std::vector<std::string_view> names;
-  for (const mind::TallyTarget& target : mind::column_targets(key, names)) {
+  for (const mind::FedColumn& target : mind::column_per_total(key, names)) {
     if (target.total) {
       warn_of_ignored_cells(id, key, *target.column, problems);
       continue;

@@ -1,10 +1,10 @@
 // ardo_old._check: the check of an assessment database, as the command line of the package calls it.
-#include "bridge/failures.hpp"
+#include "bridge/unlocked.hpp"
 #include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
-#include "host/signals.hpp"
-#include "mind/failure.hpp"
+#include "host/names.hpp"
+#include "mind/levels.hpp"
 
 #include <optional>
 #include <string>
@@ -35,41 +35,13 @@ Ref as_tuple(const check::Problem& problem) {
   return require(PyTuple_Pack(5, severity.get(), table.get(), row.get(), column.get(), message.get()));
 }
 
-// The check scores no answers, so a failure that names one is a fault of the check itself.
-class NoAnswers final : public bridge::AnswerErrors {
- public:
-  void set(const mind::MissingAnswer&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
-  void set(const mind::AnswerFailed&) const override { PyErr_SetString(PyExc_SystemError, "the check read an answer"); }
-};
-
-[[noreturn]] void raise_failure(const mind::Failure& failure) {
-  bridge::ReportConverter converter;
-  bridge::raise_failure(failure.reason(), converter, NoAnswers());
-}
-
 // Reads the database at `path` without the global lock, as `read` does; the host's signal handlers
 // can stop it, and what they raise propagates.
 template <class Read>
 auto read_unlocked(PyObject* path, Read read) {
   const std::string database = host::file_path(path);
-  decltype(read(database.c_str(), nullptr)) result;
-  std::optional<mind::Failure> failure;
-  bool stopped = false;
-  host::SignalHandlers signals;
-  mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
-  {
-    host::ReleasedLock unlocked;
-    try {
-      result = read(database.c_str(), &stop);
-    } catch (mind::Failure& caught) {
-      failure.emplace(std::move(caught));
-    } catch (const mind::Stopped&) {
-      stopped = true;
-    }
-  }
-  if (stopped) signals.restore_raised();
-  if (failure) raise_failure(*failure);
-  return result;
+  bridge::ReportConverter converter;
+  return bridge::run_unlocked([&](mind::StopCheck& stop) { return read(database.c_str(), &stop); }, converter);
 }
 
 PyObject* check_database(PyObject*, PyObject* path) {
@@ -107,7 +79,46 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+Ref bands(const mind::Bands& rule) {
+  Ref list = require(PyList_New(0));
+  for (const mind::Band& band : rule) {
+    Ref level = text(mind::level_name(band.level));
+    Ref from = require(PyLong_FromLong(band.from));
+    Ref pair = require(PyTuple_Pack(2, level.get(), from.get()));
+    host::require_status(PyList_Append(list.get(), pair.get()));
+  }
+  return list;
+}
+
+Ref int_map(std::initializer_list<std::pair<long, long>> items) {
+  Ref map = require(PyDict_New());
+  for (const auto& [key, value] : items) {
+    Ref k = require(PyLong_FromLong(key));
+    Ref v = require(PyLong_FromLong(value));
+    host::require_status(PyDict_SetItem(map.get(), k.get(), v.get()));
+  }
+  return map;
+}
+
+// The level rules' bands and maxima as scoring has them, for what shows levels beside scores.
+Ref level_bands() {
+  Ref rules = require(PyDict_New());
+  const auto set = [&](const char* key, const Ref& value) { host::require_status(PyDict_SetItemString(rules.get(), key, value.get())); };
+  set("trait", bands(mind::trait_bands));
+  set("skill", bands(mind::skill_bands));
+  set("aspect", bands(mind::aspect_bands));
+  set("space", bands(mind::space_bands));
+  set("aspect_maximum_of_three", require(PyLong_FromLong(mind::aspect_maximum_of_three)));
+  set("aspect_maximum_otherwise", require(PyLong_FromLong(mind::aspect_maximum_otherwise)));
+  const auto fewest = static_cast<long>(mind::fewest_aspects);
+  set("space_maxima", int_map({{fewest, mind::space_maxima[0]}, {fewest + 1, mind::space_maxima[1]}, {fewest + 2, mind::space_maxima[2]}}));
+  return rules;
+}
+
+int exec_module(PyObject* module) { return host::boundary_status([&] { host::bind(module, "level_bands", level_bands()); }); }
+
 PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };

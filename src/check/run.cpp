@@ -4,7 +4,7 @@
 #include "check/describe.hpp"
 #include "mind/database.hpp"
 #include "mind/failure.hpp"
-#include "mind/overloaded.hpp"
+#include "support/overloaded.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -41,7 +41,7 @@ bool names_table(const Table& schema, std::string_view name) {
 // A table that exists fails to read for a reason of the database; the other reasons come from
 // scoring, which the check does not run on a table it reads.
 std::string why_unreadable(const mind::Failure& failure) {
-  return std::visit(mind::overloaded{
+  return std::visit(support::overloaded{
                         [](const mind::DatabaseFailed& database) { return database.message; },
                         [](const mind::UndecodableText& text) { return "column " + quoted(text.column) + " holds text that is not UTF-8"; },
                         [](const mind::UndecodableName&) { return std::string("a column name is not UTF-8"); },

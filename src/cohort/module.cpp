@@ -3,13 +3,13 @@
 // reports or the host's own errors built under it again, in client order.
 #include "bridge/client.hpp"
 #include "bridge/report.hpp"
-#include "cohort/pool.hpp"
+#include "bridge/unlocked.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/objects.hpp"
-#include "host/signals.hpp"
 #include "mind/run.hpp"
+#include "pool/pool.hpp"
 
 #include <sched.h>
 #include <sys/stat.h>
@@ -29,8 +29,13 @@ using host::require;
 // Clients taken from the source at a time: enough to keep the helpers busy between two visits of
 // the lock holder, few enough that the two batches in flight stay a small, steady working set
 // (on the sample database, 1,024 a batch cost about 20 MiB more than 256 and kept growing with
-// two threads).
+// two threads). A batch also ends once its clients' answers pass a bound, so that clients with
+// long answer lists (each answer kept takes 11 bytes) hold tens of MiB in flight, not gigabytes.
 constexpr std::size_t batch_size = 256;
+constexpr std::size_t batch_answers = std::size_t{1} << 20;
+
+// More threads than a batch has clients could never all have work.
+constexpr std::size_t max_threads = pool::Pool::max_helpers + 1;
 
 struct State {
   bridge::ReportConverter* converter;
@@ -45,11 +50,13 @@ struct Client {
   Ref user_responses;
   std::optional<bridge::Snapshot> snapshot;
   Ref error;
-  mind::Outcome outcome;
+  mind::Result result;
+  std::size_t scorer = 0;  // the pool's worker that scored it
 };
 
 Client take_client(PyObject* object) {
   Client c;
+  const bridge::ScoringOnThisThread scoring;
   try {
     c.client_id = host::attribute(object, "client_id");
     c.user_responses = host::attribute(object, "user_responses");
@@ -62,16 +69,18 @@ Client take_client(PyObject* object) {
 
 // What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
 // The lines themselves are not written; only an error in writing them counts.
-Ref result_of(Client& c, bridge::ReportConverter& converter) {
+Ref result_of(Client& c, const mind::Keys& keys, bridge::ReportConverter& converter) {
   if (c.error) return std::move(c.error);
+  const bridge::ScoringOnThisThread scoring;
+  const mind::Result& result = c.result;
   if (!c.snapshot->only_numbers) {
     Ref failure;
-    bridge::diagnostic_text(c.outcome.lines, *c.snapshot, converter, failure);
+    bridge::diagnostic_text(keys.personality, result.scores.lines, *c.snapshot, converter, failure);
     if (failure) return failure;
   }
-  if (!c.outcome.failure) return bridge::report_of(c.client_id.get(), c.outcome.sections, converter);
+  if (!result.failure) return bridge::report_of(c.client_id.get(), result.sections, converter);
   try {
-    bridge::raise_run_failure(*c.outcome.failure, *c.snapshot, c.user_responses.get(), converter);
+    bridge::raise_run_failure(*result.failure, *c.snapshot, c.user_responses.get(), converter);
   } catch (const PythonError&) {
     return host::take_raised();
   }
@@ -81,17 +90,36 @@ Ref result_of(Client& c, bridge::ReportConverter& converter) {
 // pool holds it while helpers score it.
 struct Flight {
   std::vector<Client> clients;
-  cohort::Batch batch;
+  std::vector<Client*> scored;  // those whose answers were taken
+  pool::Batch batch;
 
-  explicit Flight(std::vector<Client> taken) : clients(std::move(taken)), batch(jobs_of(clients)) {}
+  Flight(std::vector<Client> taken, const mind::Battery& battery)
+      : clients(std::move(taken)), scored(with_answers(clients)), batch(scored.size(), [this, &battery](std::size_t i, std::size_t worker) {
+          Client& c = *scored[i];
+          c.result = mind::result_of(battery, c.snapshot->answers);
+          c.scorer = worker;
+        }) {}
 
-  static std::vector<cohort::Job> jobs_of(std::vector<Client>& clients) {
-    std::vector<cohort::Job> jobs;
-    jobs.reserve(clients.size());
+  static std::vector<Client*> with_answers(std::vector<Client>& clients) {
+    std::vector<Client*> scored;
+    scored.reserve(clients.size());
     for (Client& c : clients) {
-      if (c.snapshot) jobs.push_back({&c.snapshot->answers, &c.outcome});
+      if (c.snapshot) scored.push_back(&c);
     }
-    return jobs;
+    return scored;
+  }
+
+  // The results that helpers made go back to them to be freed.
+  void recycle(pool::Pool& helpers) {
+    std::vector<std::vector<mind::Result>> spent(helpers.helpers());
+    for (Client* c : scored) {
+      if (c->scorer > 0) spent[c->scorer - 1].push_back(std::move(c->result));
+    }
+    for (std::size_t h = 0; h < spent.size(); ++h) {
+      if (spent[h].empty()) continue;
+      auto results = std::make_shared<std::vector<mind::Result>>(std::move(spent[h]));
+      helpers.post(h + 1, [results] { results->clear(); });
+    }
   }
 };
 
@@ -99,25 +127,31 @@ struct Flight {
 // the thread holding the lock hands out the results of the one before, each built when it is asked
 // for, so that the host holds no more reports than it keeps.
 struct Cohort {
-  std::unique_ptr<mind::KeptTables> tables;
+  std::unique_ptr<mind::Battery> battery;
   Ref module;
   Ref source;
   Ref source_error;  // raised once the results of the clients taken before it are all out
   std::unique_ptr<Flight> current;  // scored; its results go out in order
   std::size_t position = 0;
   std::unique_ptr<Flight> scoring;
-  std::unique_ptr<cohort::Pool> pool;  // stopped first, before what its helpers read goes
+  std::unique_ptr<pool::Pool> pool;  // stopped first, before what its helpers read goes
   bool running = false;
 
   ~Cohort() { end(); }
 
-  // Once every result is out, or the run failed, the helpers and the tables are let go at once.
+  // Once every result is out, or the run failed, the helpers and the tables are let go at once;
+  // the helpers are waited for without the lock, which other threads may want meanwhile. In a
+  // forked child, the batch the helpers were scoring may be half written: it is left as it is.
   void end() {
-    pool.reset();
+    if (pool && !pool->started_here()) static_cast<void>(scoring.release());
+    if (pool) {
+      host::ReleasedLock unlocked;
+      pool.reset();
+    }
     current.reset();
     scoring.reset();
     source = Ref();
-    tables.reset();
+    battery.reset();
   }
 
   // The next result in client order; none once the run is over.
@@ -131,7 +165,7 @@ struct Cohort {
       end();
       throw;
     }
-    return result_of(current->clients[position++], *state_of(module.get())->converter);
+    return result_of(current->clients[position++], battery->keys(), *state_of(module.get())->converter);
   }
 
   Ref finish_run() {
@@ -143,7 +177,7 @@ struct Cohort {
 
   // The batch handed out is let go, the next one taken and queued, and the one scoring finished.
   void advance() {
-    if (current) pool->recycle(current->batch);
+    if (current) current->recycle(*pool);
     current = std::exchange(scoring, take_batch());
     position = 0;
     if (!current) return;
@@ -158,17 +192,19 @@ struct Cohort {
   // Takes clients up to a batch; an error of the source ends the source.
   std::unique_ptr<Flight> take_batch() {
     std::vector<Client> clients;
-    while (source && clients.size() < batch_size) {
+    std::size_t answers = 0;
+    while (source && clients.size() < batch_size && answers < batch_answers) {
       Ref object = Ref::consuming(PyIter_Next(source.get()));
       if (object) {
-        clients.push_back(take_client(object.get()));
+        const Client& c = clients.emplace_back(take_client(object.get()));
+        if (c.snapshot) answers += c.snapshot->objects.size();
         continue;
       }
       if (PyErr_Occurred()) source_error = host::take_ordinary_error();
       source = Ref();
     }
     if (clients.empty()) return nullptr;
-    auto flight = std::make_unique<Flight>(std::move(clients));
+    auto flight = std::make_unique<Flight>(std::move(clients), *battery);
     pool->submit(flight->batch);
     return flight;
   }
@@ -191,6 +227,11 @@ PyObject* next(PyObject* self) {
       PyErr_SetString(PyExc_ValueError, "the cohort iterator is already running");
       throw PythonError{};
     }
+    if (c->pool && !c->pool->started_here()) {
+      PyErr_SetString(PyExc_RuntimeError, "the cohort iterator was started in another process; start a new one in this process");
+      throw PythonError{};
+    }
+    bridge::ScoringOnThisThread::refuse_if_running("next() of a cohort iterator");
     struct Running {
       bool& flag;
       ~Running() { flag = false; }
@@ -257,11 +298,11 @@ std::size_t usable_cpus() {
 }
 
 std::size_t thread_count(PyObject* threads) {
-  if (threads == nullptr || threads == Py_None) return usable_cpus();
+  if (threads == nullptr || threads == Py_None) return std::min(usable_cpus(), max_threads);
   const long n = PyLong_AsLong(threads);
   if (n == -1 && PyErr_Occurred()) throw PythonError{};
-  if (n < 1) {
-    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
+  if (n < 1 || static_cast<unsigned long>(n) > max_threads) {
+    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %ld", max_threads, n);
     throw PythonError{};
   }
   return static_cast<std::size_t>(n);
@@ -276,29 +317,6 @@ void require_file(PyObject* database, const std::string& path) {
   }
 }
 
-// The read stops, as a call of mind does, when a signal handler raises (Ctrl-C on an endless view).
-std::unique_ptr<mind::KeptTables> read_tables(const std::string& path, bridge::ReportConverter& converter) {
-  std::optional<mind::Failure> failure;
-  std::unique_ptr<mind::KeptTables> tables;
-  host::SignalHandlers signals;
-  mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
-  bool stopped = false;
-  {
-    host::ReleasedLock unlocked;
-    try {
-      tables = std::make_unique<mind::KeptTables>(path.c_str(), &stop);
-    } catch (mind::Failure& f) {
-      failure.emplace(std::move(f));
-    } catch (const mind::Stopped&) {
-      stopped = true;
-    }
-  }
-  if (stopped) signals.restore_raised();
-  // Only reading can fail here, and a read failure's host error depends on no client.
-  if (failure) bridge::raise_run_failure(*failure, bridge::Snapshot{}, Py_None, converter);
-  return tables;
-}
-
 Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char* function) {
   static const char* keywords[] = {"database", "clients", "threads", nullptr};
   PyObject* database = nullptr;
@@ -308,14 +326,17 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, format.c_str(), const_cast<char**>(keywords), &database, &clients, &threads)) {
     throw PythonError{};
   }
+  bridge::ScoringOnThisThread::refuse_if_running((std::string(function) + "()").c_str());
   auto cohort = std::make_unique<Cohort>();
   const std::size_t thread_total = thread_count(threads);
   const std::string path = host::file_path(database);
   require_file(database, path);
   cohort->source = require(PyObject_GetIter(clients));
   cohort->module = Ref::owning(module);
-  cohort->tables = read_tables(path, *state_of(module)->converter);
-  cohort->pool = std::make_unique<cohort::Pool>(*cohort->tables, thread_total - 1);
+  // The read stops, as a call of mind does, when a signal handler raises (Ctrl-C on an endless view).
+  cohort->battery = bridge::run_unlocked([&](mind::StopCheck& stop) { return std::make_unique<mind::Battery>(path.c_str(), stop); },
+                                         *state_of(module)->converter);
+  cohort->pool = std::make_unique<pool::Pool>(thread_total - 1);
   Ref self = host::new_instance(state_of(module)->iterator_type);
   reinterpret_cast<CohortIterator*>(self.get())->cohort = cohort.release();
   return self;
@@ -360,11 +381,14 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
   return 0;
 }
 
+int clear_module(PyObject* module) {
+  if (State* state = state_of(module)) Py_CLEAR(state->iterator_type);
+  return 0;
+}
+
 void free_module(void* module) {
-  if (State* state = state_of(static_cast<PyObject*>(module))) {
-    delete std::exchange(state->converter, nullptr);
-    Py_CLEAR(state->iterator_type);
-  }
+  clear_module(static_cast<PyObject*>(module));
+  if (State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
 }
 
 PyModuleDef_Slot slots[] = {
@@ -381,7 +405,7 @@ PyModuleDef definition = {
     methods,
     slots,
     traverse_module,
-    nullptr,
+    clear_module,
     free_module,
 };
 

@@ -4,90 +4,109 @@
 #include "mind/hierarchy.hpp"
 #include "mind/levels.hpp"
 #include "mind/sections.hpp"
-#include "mind/skills.hpp"
 
 namespace mind {
 
 namespace {
 
-class SkillTotals {
- public:
-  // The skill columns are named as the tally names its totals, so a slot indexes both.
-  explicit SkillTotals(const KeyTally& ctd) : totals_(ctd.totals()), columns_(ctd.columns()) {}
-
-  std::optional<std::size_t> slot(const Cell& skill) const { return columns_.slot(skill); }
-  std::int64_t total(std::size_t slot) const { return totals_[slot]; }
-
- private:
-  const std::vector<std::int64_t>& totals_;
-  SkillColumns columns_;
-};
-
-struct Scored {
-  Value entry;
-  std::int64_t score;
-};
-
-Scored score_aspect(const AspectNode& aspect, const Value& space_id, const SkillTotals& totals, const Identifiers& ids) {
-  std::int64_t aspect_score = 0;
-  std::vector<std::pair<std::size_t, const Cell*>> rated;  // each skill with a total once, where it first stands
-  FirstIndex<std::size_t> seen(aspect.skills.size());
-  for (const Cell& skill : aspect.skills) {
-    const auto slot = totals.slot(skill);
+CompetenceKey::Aspect aspect_of(const AspectNode& node, const PerColumnKey& skills, const Identifiers& ids) {
+  CompetenceKey::Aspect aspect{node.name, ids.of(node.name), node.skills.size(), {}, {}};
+  FirstIndex<std::size_t> seen(node.skills.size());
+  for (const Cell& skill : node.skills) {
+    const auto slot = skills.slot(skill);
     if (!slot) continue;
-    aspect_score += totals.total(*slot);
-    if (seen.try_add(*slot, rated.size()).second) rated.emplace_back(*slot, &skill);
+    aspect.summed.push_back(static_cast<std::uint32_t>(*slot));
+    if (seen.try_add(*slot, aspect.skills.size()).second) aspect.skills.push_back({aspect.summed.back(), skill, ids.of(skill)});
   }
-  const Value aspect_id = ids.of(aspect.name);
-  List skills;
-  skills.reserve(rated.size());
-  for (const auto& [slot, skill] : rated) {
-    skills.push_back(map_of(Entry{"aspect_id", aspect_id},
-                            Entry{"skill_id", ids.of(*skill)},
-                            Entry{"skill_name", Value::from_cell(*skill)},
-                            Entry{"score", Value(totals.total(slot))},
-                            Entry{"level", Value(determine_skill_level(totals.total(slot)))}));
-  }
-  const Rating rating = determine_aspect_level(aspect_score, aspect.skills.size());
-  return {map_of(Entry{"space_id", space_id},
-                 Entry{"aspect_id", aspect_id},
-                 Entry{"aspect_name", Value::from_cell(aspect.name)},
-                 Entry{"level", Value(rating.level)},
-                 Entry{"percentage", Value(round2(rating.percentage))},
-                 Entry{"skills", Value(std::move(skills))}),
-          aspect_score};
-}
-
-Value score_space(const SpaceNode& space, const SkillTotals& totals, const Identifiers& ids) {
-  std::int64_t space_score = 0;
-  const Value space_id = ids.of(space.name);
-  List aspects;
-  aspects.reserve(space.aspects.size());
-  for (const AspectNode& aspect : space.aspects) {
-    Scored scored = score_aspect(aspect, space_id, totals, ids);
-    space_score += scored.score;
-    aspects.push_back(std::move(scored.entry));
-  }
-  const Rating rating = determine_space_level(space_score, space.aspects.size());
-  return map_of(Entry{"space_id", space_id},
-                Entry{"space_name", Value::from_cell(space.name)},
-                Entry{"level", Value(rating.level)},
-                Entry{"percentage", Value(round2(rating.percentage))},
-                Entry{"aspects", Value(std::move(aspects))});
+  return aspect;
 }
 
 }  // namespace
 
-List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids) {
-  return competences(ctd, hierarchical_mapping(cmf), ids);
+CompetenceKey::CompetenceKey(const Table& cmf, const PerColumnKey& skills, const Identifiers& ids) {
+  try {
+    for (const SpaceNode& node : hierarchical_mapping(cmf)) {
+      Space& space = spaces_.emplace_back(Space{node.name, ids.of(node.name), {}});
+      space.aspects.reserve(node.aspects.size());
+      for (const AspectNode& aspect : node.aspects) space.aspects.push_back(aspect_of(aspect, skills, ids));
+      aspect_count_ += node.aspects.size();
+    }
+  } catch (Failure& failure) {
+    spaces_.clear();
+    aspect_count_ = 0;
+    failure_.emplace(std::move(failure));
+  }
 }
 
-List competences(const KeyTally& ctd, const std::vector<SpaceNode>& hierarchy, const Identifiers& ids) {
-  const SkillTotals totals(ctd);
+const std::vector<CompetenceKey::Space>& CompetenceKey::spaces() const {
+  if (failure_) throw *failure_;
+  return spaces_;
+}
+
+// The hierarchy is made before the skills are totalled, and a space is rated once its aspects are.
+void score_competences(const PerColumnKey& skills, const CompetenceKey& key, const Answers& answers, Scores& scores) {
+  const auto& spaces = key.spaces();
+  const auto& totals = totals_of(skills, answers, scores.skills);
+  scores.skill_levels.resize(totals.size());
+  for (std::size_t i = 0; i < totals.size(); ++i) scores.skill_levels[i] = determine_skill_level(totals[i]);
+  scores.aspects.clear();
+  scores.spaces.clear();
+  for (const CompetenceKey::Space& space : spaces) {
+    std::int64_t space_score = 0;
+    for (const CompetenceKey::Aspect& aspect : space.aspects) {
+      std::int64_t aspect_score = 0;
+      for (const std::uint32_t slot : aspect.summed) aspect_score += totals[slot];
+      const Rating rating = determine_aspect_level(aspect_score, aspect.listed);
+      scores.aspects.push_back({aspect_score, rating.level, round2(rating.percentage)});
+      space_score += aspect_score;
+    }
+    const Rating rating = determine_space_level(space_score, space.aspects.size());
+    scores.spaces.push_back({space_score, rating.level, round2(rating.percentage)});
+  }
+}
+
+namespace {
+
+Value skill_entry(const CompetenceKey::Skill& skill, const Cell& aspect_id, const Scores& scores) {
+  return Value(map_of(Entry{"aspect_id", Value::from_cell(aspect_id)},
+                      Entry{"skill_id", Value::from_cell(skill.id)},
+                      Entry{"skill_name", Value::from_cell(skill.name)},
+                      Entry{"score", Value(scores.skills.totals[skill.slot])},
+                      Entry{"level", Value(level_name(scores.skill_levels[skill.slot]))}));
+}
+
+Value aspect_entry(const CompetenceKey::Aspect& aspect, const Cell& space_id, const Rated& rated, const Scores& scores) {
+  List skills;
+  skills.reserve(aspect.skills.size());
+  for (const CompetenceKey::Skill& skill : aspect.skills) skills.push_back(skill_entry(skill, aspect.id, scores));
+  return Value(map_of(Entry{"space_id", Value::from_cell(space_id)},
+                      Entry{"aspect_id", Value::from_cell(aspect.id)},
+                      Entry{"aspect_name", Value::from_cell(aspect.name)},
+                      Entry{"level", Value(level_name(rated.level))},
+                      Entry{"percentage", Value(rated.percentage)},
+                      Entry{"skills", Value(std::move(skills))}));
+}
+
+}  // namespace
+
+Value report_competences(const CompetenceKey& key, const Scores& scores) {
+  const auto& spaces = key.spaces();
   List section;
-  section.reserve(hierarchy.size());
-  for (const SpaceNode& space : hierarchy) section.push_back(score_space(space, totals, ids));
-  return section;
+  section.reserve(spaces.size());
+  std::size_t a = 0;
+  for (std::size_t s = 0; s < spaces.size(); ++s) {
+    const CompetenceKey::Space& space = spaces[s];
+    List aspects;
+    aspects.reserve(space.aspects.size());
+    for (const CompetenceKey::Aspect& aspect : space.aspects) aspects.push_back(aspect_entry(aspect, space.id, scores.aspects[a++], scores));
+    const Rated& rated = scores.spaces[s];
+    section.push_back(Value(map_of(Entry{"space_id", Value::from_cell(space.id)},
+                                   Entry{"space_name", Value::from_cell(space.name)},
+                                   Entry{"level", Value(level_name(rated.level))},
+                                   Entry{"percentage", Value(rated.percentage)},
+                                   Entry{"aspects", Value(std::move(aspects))})));
+  }
+  return Value(std::move(section));
 }
 
 }  // namespace mind

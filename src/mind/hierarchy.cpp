@@ -46,17 +46,4 @@ std::vector<SpaceNode> hierarchical_mapping(const Table& cmf) {
   return spaces;
 }
 
-KeptHierarchy::KeptHierarchy(const Table& cmf) {
-  try {
-    spaces_ = hierarchical_mapping(cmf);
-  } catch (Failure& failure) {
-    failure_.emplace(std::move(failure));
-  }
-}
-
-const std::vector<SpaceNode>& KeptHierarchy::spaces() const {
-  if (failure_) throw *failure_;
-  return spaces_;
-}
-
 }  // namespace mind

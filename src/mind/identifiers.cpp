@@ -17,10 +17,10 @@ Identifiers::Identifiers(const Table& ids) {
   }
 }
 
-Value Identifiers::of(const Cell& name) const {
-  if (ids_ == nullptr || name.is_missing()) return Value();
+Cell Identifiers::of(const Cell& name) const {
+  if (ids_ == nullptr || name.is_missing()) return Cell();
   const auto row = first_row_.find(CellKey::of(name));
-  return row ? Value::from_cell(ids_->at(*row, geo_id_)) : Value();
+  return row ? ids_->at(*row, geo_id_) : Cell();
 }
 
 }  // namespace mind

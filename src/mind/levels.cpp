@@ -10,37 +10,46 @@ namespace mind {
 
 namespace {
 
+template <class Number>
+Level level_in(const Bands& bands, Number value) noexcept {
+  Level level = bands[0].level;
+  for (const Band& band : bands) {
+    if (value >= band.from) level = band.level;
+  }
+  return level;
+}
+
 // Divide first, then scale: score * 100 / max can differ in the last bit and cross a threshold.
 double percentage_of(std::int64_t score, double max_score) noexcept { return (static_cast<double>(score) / max_score) * 100; }
 
+Rating rated(const Bands& bands, std::int64_t score, int max_score) noexcept {
+  const double percentage = percentage_of(score, max_score);
+  return {level_in(bands, percentage), percentage};
+}
+
 }  // namespace
 
-std::string_view determine_trait_level(std::int64_t score) noexcept {
-  if (score > 15) return "balanced";
-  if (score >= 10) return "rebalanced";
-  return "unbalanced";
+std::string_view level_name(Level level) noexcept {
+  static constexpr std::string_view names[] = {
+      "unbalanced",   "rebalanced",      "balanced", "Development Priority", "Needs Attention",
+      "Strong Skill", "Beginner", "Intermediate",    "Advanced",
+  };
+  return names[static_cast<std::size_t>(level)];
 }
 
-std::string_view determine_skill_level(std::int64_t score) noexcept {
-  if (score >= 30) return "Strong Skill";
-  if (score >= 25) return "Needs Attention";
-  return "Development Priority";
-}
+Level determine_trait_level(std::int64_t score) noexcept { return level_in(trait_bands, score); }
+
+Level determine_skill_level(std::int64_t score) noexcept { return level_in(skill_bands, score); }
 
 Rating determine_aspect_level(std::int64_t score, std::size_t num_skills) noexcept {
-  const double percentage = percentage_of(score, num_skills == 3 ? 36 : 48);
-  if (percentage >= 81) return {"Advanced", percentage};
-  if (percentage >= 58) return {"Intermediate", percentage};
-  return {"Beginner", percentage};
+  return rated(aspect_bands, score, num_skills == 3 ? aspect_maximum_of_three : aspect_maximum_otherwise);
 }
 
 Rating determine_space_level(std::int64_t score, std::size_t num_aspects) {
-  if (num_aspects < 3 || num_aspects > 5) fail(MissingKey{Value(static_cast<std::int64_t>(num_aspects))});
-  constexpr double max_score[] = {108, 144, 180};  // 3, 4 and 5 aspects
-  const double percentage = percentage_of(score, max_score[num_aspects - 3]);
-  if (percentage >= 72) return {"Advanced", percentage};
-  if (percentage >= 54) return {"Intermediate", percentage};
-  return {"Beginner", percentage};
+  if (num_aspects < fewest_aspects || num_aspects >= fewest_aspects + space_maxima.size()) {
+    fail(MissingKey{Value(static_cast<std::int64_t>(num_aspects))});
+  }
+  return rated(space_bands, score, space_maxima[num_aspects - fewest_aspects]);
 }
 
 double round2(double value) noexcept {

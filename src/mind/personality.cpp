@@ -26,38 +26,19 @@ std::vector<std::size_t> asked_positions(const Table& prs, std::size_t idx, cons
   return asked;
 }
 
-// The positions of the answers the trait keeps: those asked that the client answered.
-std::vector<std::size_t> kept_positions(const std::vector<std::size_t>& asked, std::size_t answer_count) {
-  return {asked.begin(), std::lower_bound(asked.begin(), asked.end(), answer_count)};
-}
-
-std::size_t first_pole_count(const Answers& answers, const std::vector<std::size_t>& kept) {
-  std::size_t count = 0;
-  for (const std::size_t p : kept) {
+std::uint32_t first_pole_count(const Answers& answers, const std::vector<std::size_t>& asked, std::size_t kept) {
+  std::uint32_t count = 0;
+  for (std::size_t i = 0; i < kept; ++i) {
+    const std::size_t p = asked[i];
     const Answer& a = answers.at(p);
     if (Answers::equals(a, p, 1) || Answers::equals(a, p, 2)) ++count;
   }
   return count;
 }
 
-// One trait's share of the type, its lines filled as far as scoring gets.
-void score_trait(std::string_view trait, const std::vector<std::size_t>& asked, const Answers& answers, TraitLines& lines,
-                 Map& personality, std::string& title) {
-  lines.kept = kept_positions(asked, answers.walk());
-  lines.answers_kept = true;
-  const std::size_t first = first_pole_count(answers, lines.kept);
-  const std::size_t second = lines.kept.size() - first;
-  const double n = static_cast<double>(std::max<std::size_t>(lines.kept.size(), 1));
-  const double probability_e = static_cast<double>(first) / n;
-  const double probability_i = static_cast<double>(second) / n;
-  personality.push_back({trait.substr(0, 1), round2(probability_e)});
-  personality.push_back({trait.substr(1, 1), round2(probability_i)});
-  title += probability_e > probability_i ? trait[0] : trait[1];
-}
-
 }  // namespace
 
-KeptPersonality::Trait KeptPersonality::trait_of(const Table& prs, std::string_view name) {
+PersonalityKey::Trait PersonalityKey::trait_of(const Table& prs, std::string_view name) {
   Trait trait;
   try {
     const auto rows = prs.rows_where(name, Cell::text("Y"));
@@ -70,36 +51,47 @@ KeptPersonality::Trait KeptPersonality::trait_of(const Table& prs, std::string_v
   return trait;
 }
 
-KeptPersonality::KeptPersonality(const Table& prs) {
+PersonalityKey::PersonalityKey(const Table& prs) {
   for (std::size_t i = 0; i < personality_traits.size(); ++i) traits_[i] = trait_of(prs, personality_traits[i]);
 }
 
-Map personality_type(const KeptPersonality& prs, const Answers& answers, std::vector<TraitLines>& lines) {
-  Map personality;
-  std::string title;
+// Each trait's lines are set as far as scoring gets: its questions once its rows are found, the
+// answers it keeps (those asked that the client gave) once the answers are walked.
+void score_personality(const PersonalityKey& key, const Answers& answers, Scores& scores) {
+  DiagnosticLines& lines = scores.lines;
+  lines = {};
   for (std::size_t i = 0; i < personality_traits.size(); ++i) {
-    const KeptPersonality::Trait& trait = prs.traits_[i];
+    const PersonalityKey::Trait& trait = key.trait(i);
     if (trait.failure) throw *trait.failure;
-    TraitLines& trait_lines = lines.emplace_back();
-    trait_lines.question_numbers = trait.question_numbers;
-    score_trait(personality_traits[i], trait.asked, answers, trait_lines, personality, title);
+    lines.questions = static_cast<std::uint8_t>(i + 1);
+    const auto kept = static_cast<std::size_t>(std::lower_bound(trait.asked.begin(), trait.asked.end(), answers.walk()) - trait.asked.begin());
+    lines.kept[i] = static_cast<std::uint32_t>(kept);
+    lines.answers = static_cast<std::uint8_t>(i + 1);
+    PolePair& pair = scores.personality[i];
+    pair.first = first_pole_count(answers, trait.asked, kept);
+    pair.second = static_cast<std::uint32_t>(kept) - pair.first;
+    const double n = static_cast<double>(std::max<std::size_t>(kept, 1));
+    const double first_share = static_cast<double>(pair.first) / n;
+    const double second_share = static_cast<double>(pair.second) / n;
+    pair.first_share = round2(first_share);
+    pair.second_share = round2(second_share);
+    pair.first_wins = first_share > second_share;
   }
-  personality.push_back({"title", Value(std::string_view(title))});
-  return personality;
 }
 
-Map personality_type(const Table& prs, const Answers& answers, std::vector<TraitLines>& lines) {
+Value report_personality(const Scores& scores) {
   Map personality;
+  personality.reserve(2 * personality_traits.size() + 1);
   std::string title;
-  for (const std::string_view trait : personality_traits) {
-    const auto rows = prs.rows_where(trait, Cell::text("Y"));
-    const std::size_t idx = prs.column_index(index_column);
-    TraitLines& trait_lines = lines.emplace_back();
-    for (const std::size_t row : rows) trait_lines.question_numbers.push_back(Value::from_cell(prs.at(row, idx)));
-    score_trait(trait, asked_positions(prs, idx, rows), answers, trait_lines, personality, title);
+  for (std::size_t i = 0; i < personality_traits.size(); ++i) {
+    const std::string_view trait = personality_traits[i];
+    const PolePair& pair = scores.personality[i];
+    personality.push_back({trait.substr(0, 1), Value(pair.first_share)});
+    personality.push_back({trait.substr(1, 1), Value(pair.second_share)});
+    title += pair.first_wins ? trait[0] : trait[1];
   }
   personality.push_back({"title", Value(std::string_view(title))});
-  return personality;
+  return Value(std::move(personality));
 }
 
 }  // namespace mind

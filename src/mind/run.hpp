@@ -1,59 +1,65 @@
-// One scoring run: read the eight tables, score every section, and report what came of it.
+// One read of the database, and the scoring of clients on it: one client as mind scores it, or
+// many against one read.
 #pragma once
 
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
-#include "mind/identifiers.hpp"
-#include "mind/scoring_keys.hpp"
-#include "mind/sections.hpp"
+#include "mind/keys.hpp"
+#include "mind/scores.hpp"
 #include "mind/stop.hpp"
-#include "mind/table.hpp"
-#include "mind/tally.hpp"
 #include "mind/value.hpp"
 
-#include <array>
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace mind {
 
-struct Outcome {
-  Map sections;                   // every key of the report but "client_id", when nothing failed
-  std::vector<TraitLines> lines;  // the diagnostic lines produced, also when a later step failed
-  std::optional<Failure> failure;
-  bool stopped = false;  // the caller stopped the run: nothing else of it counts
-};
-
-// Runs without the host: the answers were taken beforehand and the outcome is turned into host
-// objects afterwards. Reads the database once, in one read transaction, and closes it on every path.
-// `stop`, when given, is asked inside every statement and between tables and sections.
-Outcome run(const char* database_path, const Answers& answers, StopCheck* stop = nullptr);
-
-// The eight tables read once for many clients. The scoring keys "CTD", "QTM", "EMQ" and "TRS" are
-// kept as the cells that count, and tallied again for each client; the identifiers, the competence
-// hierarchy, the rows of each personality trait and the methods of the learning styles are made once.
-class KeptTables {
+// The eight tables read in one read transaction, and the keys prepared from them. The connection
+// is closed on every path; a failure to read or close is thrown as the Failure every client's run
+// would meet, and `stop` is asked inside every statement and between tables.
+class Battery {
  public:
-  // Reads as run() reads; a failure to read is the Failure every client's run would meet.
-  // `stop`, when given, is asked as run() asks it while reading.
-  explicit KeptTables(const char* database_path, StopCheck* stop = nullptr);
-  KeptTables(const KeptTables&) = delete;  // the identifiers point into the tables
-  KeptTables& operator=(const KeptTables&) = delete;
+  // For many clients: every table is kept, and "QTM" and "CTD" reduced for the tallies of each.
+  Battery(const char* database_path, StopCheck& stop);
+  // For one client: "QTM" and "CTD" are tallied for `answers` into `scores` as their rows go by,
+  // never kept, since they hold nine tenths of a large database's cells.
+  Battery(const char* database_path, StopCheck& stop, const Answers& answers, Scores& scores);
+  Battery(const Battery&) = delete;  // the keys point into the tables
+  Battery& operator=(const Battery&) = delete;
 
-  // What run() gives for these answers on the database the tables were read from. Safe to call
-  // from several threads at once.
-  Outcome run(const Answers& answers) const;
+  const Keys& keys() const noexcept { return *keys_; }
+
+  // The Scores of one client's answers, every section in order (score_sections); the first failure
+  // met is returned, and `scores` then holds what the sections before it scored. Safe to call from
+  // several threads at once, each with its own Scores, which may be reused from client to client.
+  std::optional<Failure> score(const Answers& answers, Scores& scores) const;
 
  private:
-  std::array<std::optional<Table>, table_count> tables_;
-  std::optional<TallyKey> ctd_;
-  std::optional<TallyKey> qtm_;
-  std::optional<KeptKey> emq_;
-  std::optional<KeptKey> trs_;
-  std::optional<Identifiers> ids_;
-  std::optional<KeptHierarchy> hierarchy_;
-  std::optional<KeptPersonality> personality_;
-  std::optional<KeptStyle> style_;
+  struct Streams;
+  void read(const char* database_path, StopCheck& stop, Streams* streams);
+
+  TableSet tables_;  // those the keys point into
+  std::optional<Keys> keys_;
 };
+
+// What one client's answers came to: the Scores, the report's sections built from them when
+// nothing failed, or the failure met first. The diagnostic lines count either way.
+struct Result {
+  Scores scores;
+  Map sections;  // every key of the report but "client_id"
+  std::optional<Failure> failure;
+};
+
+// The result of a client on a Battery for many: what run() gives for these answers on that database.
+Result result_of(const Battery& battery, const Answers& answers);
+
+struct Outcome {
+  std::unique_ptr<Battery> battery;  // the keys the answers were scored on; none when reading failed
+  Result result;
+};
+
+// One client, as mind scores it: runs without the host, the answers taken beforehand and the
+// outcome turned into host objects afterwards. Throws Stopped when `stop` ends the run.
+Outcome run(const char* database_path, const Answers& answers, StopCheck& stop);
 
 }  // namespace mind

@@ -1,76 +1,44 @@
-// The report sections, each computed from its own tables and the answers alone.
+// The report sections: each scored from its prepared key and the answers into the client's Scores,
+// then reported from the Scores and the key's names, identifiers and order.
 #pragma once
 
 #include "mind/answers.hpp"
-#include "mind/failure.hpp"
-#include "mind/hierarchy.hpp"
-#include "mind/identifiers.hpp"
-#include "mind/table.hpp"
-#include "mind/tally.hpp"
+#include "mind/keys.hpp"
+#include "mind/scores.hpp"
+#include "mind/stop.hpp"
 #include "mind/value.hpp"
 
-#include <array>
-#include <cstddef>
-#include <optional>
+#include <cstdint>
+#include <span>
 #include <string_view>
-#include <vector>
 
 namespace mind {
 
-// The two diagnostic lines of one personality trait, as far as scoring got before any failure:
-// the "Idx" cells of its questions, then the positions of the answers it kept.
-struct TraitLines {
-  std::vector<Value> question_numbers;
-  bool answers_kept = false;
-  std::vector<std::size_t> kept;
-};
+// Scores every section in report order into `scores`, whose buffers are reused. The first failure
+// met is thrown; the failures of each section come in the order its own steps meet them, and a
+// failure a key kept or a streamed tally met counts at that key's section. `stop` is asked
+// between sections. Safe to call from several threads at once on one Keys.
+void score_sections(const Keys& keys, const Answers& answers, Scores& scores, StopCheck& stop);
 
-Map personality_type(const Table& prs, const Answers& answers, std::vector<TraitLines>& lines);
+// Every section of the report but "client_id", in order, from a client's complete Scores.
+Map report_sections(const Keys& keys, const Scores& scores);
 
-// The rows of each personality trait found once for many clients, or the failure of finding them.
-class KeptPersonality {
- public:
-  explicit KeptPersonality(const Table& prs);
+// The steps of score_sections, one per section, and the reports of each.
+void score_personality(const PersonalityKey& key, const Answers& answers, Scores& scores);
+Value report_personality(const Scores& scores);
+void score_learning_style(const StyleKey& key, const Answers& answers, StyleScores& scores);
+Value report_learning_style(const StyleScores& scores);
+// Emotional intelligence and team roles: a key of fixed columns, each the name of its total.
+ReducedKey keyed_totals_key(const Table& table, std::span<const std::string_view> names);
+void score_keyed_totals(const ReducedKey& key, const Answers& answers, std::span<std::int64_t> totals);
+Value report_keyed_totals(std::span<const std::string_view> names, std::span<const std::int64_t> totals);
+void score_traits(const PerColumnKey& key, const Answers& answers, Scores& scores);
+Value report_traits(const Keys& keys, const Scores& scores);
+void score_competences(const PerColumnKey& skills, const CompetenceKey& key, const Answers& answers, Scores& scores);
+Value report_competences(const CompetenceKey& key, const Scores& scores);
 
- private:
-  friend Map personality_type(const KeptPersonality& prs, const Answers& answers, std::vector<TraitLines>& lines);
-  struct Trait {
-    std::optional<Failure> failure;
-    std::vector<Value> question_numbers;
-    std::vector<std::size_t> asked;
-  };
-  static Trait trait_of(const Table& prs, std::string_view name);
-  std::array<Trait, 4> traits_;
-};
-
-Map personality_type(const KeptPersonality& prs, const Answers& answers, std::vector<TraitLines>& lines);
-Map learning_style(const Table& vak, const Answers& answers);
-
-// The methods of the five columns of "VAK" (-1: none), row by row.
-using StyleMethods = std::array<int, 5>;
-
-// "VAK" read once for many clients: each row's methods, and the failure of the row past them.
-class KeptStyle {
- public:
-  explicit KeptStyle(const Table& vak);
-  // The methods of the row that answer p pairs with, or the failure reading that row meets.
-  const StyleMethods& methods_at(std::size_t p) const;
-
- private:
-  std::vector<StyleMethods> rows_;
-  std::optional<Failure> failure_;
-};
-
-Map learning_style(const KeptStyle& vak, const Answers& answers);
-Map emotional_intelligence(const Table& emq, const Answers& answers);
-Map team_roles(const Table& trs, const Answers& answers);
-// The same two sections from keys kept for many clients.
-KeptKey kept_emotional_intelligence(const Table& emq);
-Map emotional_intelligence(const KeptKey& emq, const Answers& answers);
-KeptKey kept_team_roles(const Table& trs);
-Map team_roles(const KeptKey& trs, const Answers& answers);
-List traits(const KeyTally& qtm, const Identifiers& ids);
-List competences(const KeyTally& ctd, const Table& cmf, const Identifiers& ids);
-List competences(const KeyTally& ctd, const std::vector<SpaceNode>& hierarchy, const Identifiers& ids);
+// The totals of a per-column key for these answers: tallied now from its reduced rows, or, for a
+// key whose rows went by as it was read, what that read tallied. Fails as the tally failed.
+const std::vector<std::int64_t>& totals_of(const PerColumnKey& key, const Answers& answers, KeyTotals& totals);
 
 }  // namespace mind

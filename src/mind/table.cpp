@@ -60,6 +60,13 @@ void Arena::add_block(std::size_t at_least) {
   left_ = block.size();
 }
 
+std::vector<std::string> Table::column_names() const {
+  std::vector<std::string> names;
+  names.reserve(columns_.size());
+  for (const Column& column : columns_) names.push_back(column.name);
+  return names;
+}
+
 Table::Table(std::vector<std::string> column_names) : seen_(column_names.size()) {
   columns_.reserve(column_names.size());
   for (auto& name : column_names) columns_.push_back(Column{std::move(name), ColumnType::Empty});

@@ -69,6 +69,7 @@ class Table {
 
   std::size_t row_count() const noexcept { return rows_; }
   const std::vector<Column>& columns() const noexcept { return columns_; }
+  std::vector<std::string> column_names() const;
 
   // The first column of that name, if any.
   std::optional<std::size_t> find(std::string_view name) const noexcept;

@@ -1,15 +1,26 @@
 // The scoring loop that several sections share: row i of a scoring key pairs with answer i, and
-// each cell of a counted column names the method that turns that answer into points.
+// each cell of a counted column names the method that turns that answer into points for a total.
+//
+// The tally layer, for a newcomer:
+// - FedColumn: one column of a key and the total it feeds.
+// - ReducedKey: a key's rows reduced once to the cells that count and their methods, so that the
+//   tally of a client's answers reads no cell. Emotional intelligence and team roles score so.
+// - PerColumnKey: a key whose every column but "Idx" is a total of its own (the traits of "QTM",
+//   the skills of "CTD"): the totals' names, the column feeding each, and its rows reduced when
+//   they are kept for many clients.
+// - StreamedTally: the tally of a PerColumnKey for one client as its rows go by while it is read.
 #pragma once
 
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
+#include "mind/first_index.hpp"
 #include "mind/table.hpp"
 #include "mind/value.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +29,7 @@ namespace mind {
 
 // One column that a tally reads: where it stands in the table (none: KeyError when first read)
 // and which total it feeds (none: KeyError when a cell of it counts).
-struct TallyTarget {
+struct FedColumn {
   std::string_view name;
   std::optional<std::size_t> column;
   std::optional<std::size_t> total;
@@ -31,100 +42,94 @@ bool is_not_blank(const Cell& cell) noexcept;
 // Traits and competences: present and one of the method codes. Anything else is skipped silently.
 bool is_method_code(const Cell& cell) noexcept;
 
-// Fixed keys read by name: target i feeds total i.
-std::vector<TallyTarget> named_targets(const Table& table, const std::string_view* names, std::size_t count);
-
-// A section of fixed keys, each the name of the column it tallies, in the keys' order.
-Map keyed_tally(const Table& table, const Answers& answers, const std::string_view* keys, std::size_t count);
-
-// What a tally reads of a key's columns: their names, and which total each column feeds.
-struct TallyLayout {
-  explicit TallyLayout(std::vector<std::string> column_names);
-
-  std::unique_ptr<Table> columns;  // held apart, so the names that targets point to never move
-  std::vector<std::string_view> names;
-  std::vector<TallyTarget> targets;
-};
-
 // Which cells of a scoring key count. A cell that counts goes to the strict method lookup.
 using CellTest = bool (*)(const Cell&);
 
-// A scoring key kept for the tallies of many clients, each row reduced once to the cells that
-// count and their methods, so that a client's tally reads no cell.
-class KeptKey {
+// Fixed keys read by name: column i feeds total i.
+std::vector<FedColumn> columns_by_name(const Table& table, std::span<const std::string_view> names);
+
+// Every column of the table feeds a total, each distinct name but "Idx" a total of its own, in the
+// order the names first stand. `names` receives the names of the totals.
+std::vector<FedColumn> column_per_total(const Table& table, std::vector<std::string_view>& names);
+
+class ReducedKey {
  public:
-  KeptKey(const Table& table, std::vector<TallyTarget> targets, CellTest counts);
+  ReducedKey(const Table& table, const std::vector<FedColumn>& columns, CellTest counts);
 
-  // Adds the points of every row to `totals`, indexed as the targets' `total`; fails where a
-  // tally over the table's cells would first fail.
-  void tally(const Answers& answers, std::vector<std::int64_t>& totals) const;
+  // Adds the points of every row to `totals`, indexed as the columns' `total`; fails where a tally
+  // over the table's cells would first fail.
+  void tally(const Answers& answers, std::span<std::int64_t> totals) const;
 
- private:
-  enum Method : std::int8_t { NoColumn = -2, NotACode = -1 };  // 0 to 3: the method
+  // A cell that counts: the total it feeds and its method (0 to 3), or `fails` for the cell where
+  // the tally fails, which is the last one kept.
   struct Counted {
-    std::uint32_t target;
+    static constexpr std::int8_t fails = -1;
+    std::uint32_t total;
     std::int8_t method;
-    std::uint32_t code = 0;  // with NotACode: the cell, in codes_
   };
-  [[noreturn]] void fail_at(const Counted& counted) const;
-
-  std::vector<TallyTarget> targets_;
-  std::vector<Counted> counted_;       // row by row, in the targets' order
-  std::vector<std::size_t> row_ends_;  // where each row's cells end in counted_
-  std::vector<Value> codes_;           // the cells that count but name no method
-};
-
-// A key of fixed keys kept for keyed_tally, and the section it gives for one client's answers.
-KeptKey kept_keyed(const Table& table, const std::string_view* keys, std::size_t count);
-Map keyed_tally(const KeptKey& key, const Answers& answers, const std::string_view* keys, std::size_t count);
-
-// A key whose columns are all tallied (see KeyTally), kept for many clients.
-class TallyKey {
- public:
-  explicit TallyKey(const Table& table);
+  std::size_t row_count() const noexcept { return row_ends_.size(); }
+  // The counted cells of one row, in column order: what answer `row` gives each total.
+  std::span<const Counted> row(std::size_t row) const noexcept {
+    const std::size_t first = row == 0 ? 0 : row_ends_[row - 1];
+    return {counted_.data() + first, row_ends_[row] - first};
+  }
+  // The failure met at the cell marked `fails`.
+  const std::optional<Failure>& failure() const noexcept { return failure_; }
 
  private:
-  friend class KeyTally;
-  TallyLayout layout_;
-  KeptKey rows_;
-};
-
-// A scoring key whose every column but "Idx" is a trait or a skill, tallied with is_method_code
-// while it is read: its rows are never kept, and such keys hold nine tenths of a large database's
-// cells. The totals and the first failure are those of a tally over the whole table; a failure is
-// kept until the section asks for the totals, so failures still come in the order of the sections,
-// after every failure to read.
-class KeyTally final : public RowSink {
- public:
-  explicit KeyTally(const Answers& answers) noexcept : answers_(&answers) {}
-  KeyTally(const KeyTally&) = delete;  // the layout may be its own
-  KeyTally& operator=(const KeyTally&) = delete;
-
-  void start(std::vector<std::string> column_names) override;
-  void take_row(const Cell* cells) override;
-  // A kept key, tallied as its read would have been.
-  void take_key(const TallyKey& key);
-
-  // The key's columns, without rows.
-  const Table& columns() const noexcept { return *layout_->columns; }
-  // The names of the totals, in the order the names first stand.
-  const std::vector<std::string_view>& names() const noexcept { return layout_->names; }
-  // The totals, or the tally's first failure.
-  const std::vector<std::int64_t>& totals() const;
-
- private:
-  void begin(const TallyLayout& layout);
-
-  const Answers* answers_;
-  std::optional<TallyLayout> own_;  // a key being read
-  const TallyLayout* layout_ = nullptr;
-  std::vector<std::int64_t> totals_;
-  std::size_t rows_ = 0;
+  std::vector<Counted> counted_;       // row by row
+  std::vector<std::size_t> row_ends_;  // where each row's cells end in counted_; none past the failing row
   std::optional<Failure> failure_;
 };
 
-// Every column of the table is a target, each distinct name but "Idx" with a total of its own,
-// in the order the names first stand. `names` receives the names of the totals.
-std::vector<TallyTarget> column_targets(const Table& table, std::vector<std::string_view>& names);
+class PerColumnKey {
+ public:
+  // The columns alone: their rows are tallied as they are read (StreamedTally) or not at all.
+  explicit PerColumnKey(std::vector<std::string> column_names);
+  // The columns and the rows reduced, for the tallies of many clients.
+  explicit PerColumnKey(const Table& table);
+
+  // The names of the totals, in the order the names first stand.
+  const std::vector<std::string_view>& names() const noexcept { return names_; }
+  const std::vector<FedColumn>& columns() const noexcept { return fed_; }
+  // The total a hierarchy skill has: a text naming a column of the key, case included. A number or
+  // a missing cell never has one.
+  std::optional<std::size_t> slot(const Cell& name) const;
+  // The rows reduced, when they were kept.
+  const ReducedKey* rows() const noexcept { return rows_ ? &*rows_ : nullptr; }
+
+ private:
+  std::unique_ptr<Table> header_;  // held apart, so the names that columns point to never move
+  std::vector<std::string_view> names_;
+  std::vector<FedColumn> fed_;
+  FirstIndex<std::string_view> slots_;
+  std::optional<ReducedKey> rows_;
+};
+
+// The totals of a PerColumnKey for one client, or the failure their tally met.
+// The run meets that failure only at the key's own section, after every failure to read.
+struct KeyTotals {
+  std::vector<std::int64_t> totals;
+  std::optional<Failure> failure;
+};
+
+// Tallies a key as it is read, with is_method_code: its rows are never kept, and such keys hold
+// nine tenths of a large database's cells. The totals and the first failure are those of a
+// tally over the whole table.
+class StreamedTally final : public RowSink {
+ public:
+  StreamedTally(const Answers& answers, KeyTotals& totals) noexcept : answers_(answers), totals_(totals) {}
+
+  void start(std::vector<std::string> column_names) override;
+  void take_row(const Cell* cells) override;
+  // The key's columns, once its read started.
+  std::optional<PerColumnKey>& key() noexcept { return key_; }
+
+ private:
+  const Answers& answers_;
+  KeyTotals& totals_;
+  std::optional<PerColumnKey> key_;
+  std::size_t rows_ = 0;
+};
 
 }  // namespace mind

@@ -2,11 +2,11 @@
 // variant and forgotten by a visitor is a compile error.
 #pragma once
 
-namespace mind {
+namespace support {
 
 template <class... Cases>
 struct overloaded : Cases... {
   using Cases::operator()...;
 };
 
-}  // namespace mind
+}  // namespace support

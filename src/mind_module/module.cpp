@@ -2,11 +2,11 @@
 // the run without it, then the diagnostic lines, the host's own errors and the report.
 #include "bridge/client.hpp"
 #include "bridge/report.hpp"
+#include "bridge/unlocked.hpp"
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/output.hpp"
-#include "host/signals.hpp"
 #include "mind/run.hpp"
 
 #include <string>
@@ -25,30 +25,13 @@ struct State {
 
 State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
 
-// A call from the host code that one call runs (an answer's __eq__, __hash__ or __repr__, an
-// attribute of the request) into mind again on the same thread is refused: each such call would
-// compare every answer again, and the work would grow as a power of the depth.
-thread_local bool call_running = false;
-
-class OneCallPerThread {
- public:
-  OneCallPerThread() {
-    if (call_running) {
-      PyErr_SetString(PyExc_RecursionError, "mind() called again while a call on this thread is still running");
-      throw PythonError{};
-    }
-    call_running = true;
-  }
-  OneCallPerThread(const OneCallPerThread&) = delete;
-  OneCallPerThread& operator=(const OneCallPerThread&) = delete;
-  ~OneCallPerThread() { call_running = false; }
-};
-
 // The lines go out in one write, so concurrent calls never interleave them. A line whose printing
 // fails ends the output there, as it would have ended a print of each line in turn.
 void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& snapshot, bridge::ReportConverter& converter) {
+  if (!outcome.battery) return;
   Ref failure;
-  const std::string lines = bridge::diagnostic_text(outcome.lines, snapshot, converter, failure);
+  const std::string lines =
+      bridge::diagnostic_text(outcome.battery->keys().personality, outcome.result.scores.lines, snapshot, converter, failure);
   if (!lines.empty()) {
     Ref text = require(PyUnicode_DecodeUTF8(lines.data(), static_cast<Py_ssize_t>(lines.size()), nullptr));
     host::write_stdout(text.get());
@@ -62,25 +45,20 @@ void write_diagnostics(const mind::Outcome& outcome, const bridge::Snapshot& sna
 PyObject* mind_call(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     PyObject* response = host::single_argument(args, kwargs, "mind", "response");
-    const OneCallPerThread one_call;
+    const bridge::ScoringOnThisThread scoring;
     Ref client_id = host::attribute(response, "client_id");
     Ref user_responses = host::attribute(response, "user_responses");
     Ref database = host::attribute(response, "sqlite_database");
     const std::string path = host::file_path(database.get());
     const bridge::Snapshot snapshot = bridge::take_snapshot(user_responses.get());
 
-    mind::Outcome outcome;
-    host::SignalHandlers signals;
-    mind::StopCheck stop(host::SignalHandlers::raised_in, &signals);
-    {
-      host::ReleasedLock unlocked;
-      outcome = mind::run(path.c_str(), snapshot.answers, &stop);
-    }
-    if (outcome.stopped) signals.restore_raised();
     bridge::ReportConverter& converter = *state_of(module)->converter;
+    const mind::Outcome outcome =
+        bridge::run_unlocked([&](mind::StopCheck& stop) { return mind::run(path.c_str(), snapshot.answers, stop); }, converter);
     write_diagnostics(outcome, snapshot, converter);
-    if (outcome.failure) bridge::raise_run_failure(*outcome.failure, snapshot, user_responses.get(), converter);
-    return bridge::report_of(client_id.get(), outcome.sections, converter).release();
+    const mind::Result& result = outcome.result;
+    if (result.failure) bridge::raise_run_failure(*result.failure, snapshot, user_responses.get(), converter);
+    return bridge::report_of(client_id.get(), result.sections, converter).release();
   });
 }
 
