@@ -189,7 +189,7 @@ def test_design_warnings_name_the_scale_and_change_no_score(tmp_path, capsys):
     assert ("warning", "QTM", None, "Calm", calm) in listed
     assert not scoring_fails(path, capsys)
     # The sample battery: every skill's levels above its reach, and nothing else.
-    sample = design_warnings(Path(mind.__file__).with_name("data") / "sample.db")
+    sample = design_warnings(Path(sys.modules["ardo_old"].__file__).with_name("data") / "sample.db")
     assert len(sample) == 30 and all("below 25 and 30 where" in message for _, message in sample)
 
 
