@@ -196,7 +196,7 @@ def test_design_warnings_name_the_scale_and_change_no_score(tmp_path, capsys):
 def test_answer_range_spans_the_longest_tallied_key_to_the_learning_style_key(tmp_path):
     vak = Table(VAK_COLUMNS, [[None] * 5 for _ in range(5)])
     path = build(tmp_path, replace("VAK", vak))
-    [note] = check_database(path)
+    [note] = key_problems(path)
     assert note == ("note", None, None, None,
                     "a client may give 2 to 5 answers (fewer leave a row of EMQ unanswered; more have no row in VAK)")
     assert answer_range(path) == (2, 5)
