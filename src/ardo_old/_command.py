@@ -58,6 +58,11 @@ def data_file(name: str) -> Traversable:
     return resources.files("ardo_old").joinpath("data", name)
 
 
+def add_database_option(command: Any) -> None:
+    command.add_argument("--db", metavar="PATH", type=Path,
+                         help="SQLite assessment database (default: the bundled sample database)")
+
+
 def database_path(given: Path | None, stack: ExitStack) -> Path:
     """The database given, which must be a file, or the bundled sample for the life of `stack`."""
     if given is None:

@@ -31,9 +31,9 @@ def client_norms(norms: DatabasePath, database: DatabasePath, answers: list[Any]
     and by scale {percentile, t, sten, stanine, range}."""
     names, totals = psychometrics.scale_totals(database, [SimpleNamespace(user_responses=answers)])
     group = psychometrics.read_norms(norms)
-    row = memoryview(totals).tolist()[0] if totals.shape[0] else []
-    kept = {name: total for name, total in zip(names, row) if name in group["scales"]}
-    return psychometrics.norm_scores(norms, kept)
+    rows: list[list[int]] = memoryview(totals).tolist()  # type: ignore[assignment]
+    kept = {name: total for name, total in zip(names, rows[0] if rows else []) if name in group["scales"]}
+    return dict(psychometrics.norm_scores(norms, kept))
 
 
 def stanine_band(normed: dict[str, Any]) -> str:

@@ -10,7 +10,8 @@ import sqlite3
 from pathlib import Path
 from typing import Any
 
-from ardo_old._command import CommandError, LineWriter, database_path, standard_input, standard_output
+from ardo_old._command import (CommandError, LineWriter, add_database_option, database_path, standard_input,
+                               standard_output)
 from ardo_old.cohort_cli import jobs_count, read_json_lines
 from ardo_old.psychometrics import item_analysis
 
@@ -32,8 +33,7 @@ def add_analyse_command(commands: Any) -> None:
     )
     command.add_argument("--clients", metavar="FILE", required=True,
                          help="JSON Lines, one {\"client_id\": ..., \"answers\": [...]} a line, '-' for standard input")
-    command.add_argument("--db", metavar="PATH", type=Path,
-                         help="SQLite assessment database (default: the bundled sample database)")
+    add_database_option(command)
     command.add_argument("--out", metavar="DIR", type=Path,
                          help="write the tables scales and items into DIR, made if missing (needs the 'tables' extra)")
     command.add_argument("--format", choices=FORMATS, default="csv", help="the tables' file format (default: csv)")

@@ -14,12 +14,12 @@ from types import ModuleType, SimpleNamespace
 from typing import Any, Literal
 
 from ardo_old import __version__, analyse_cli, cohort_cli, speak
-from ardo_old._instrument import client_norms, stanine_band
 from ardo_old._check import check_database
-from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, answer_problems, answers_taken, complain,
-                               data_file, database_path, failure_reason, html_module, jsonable, page_options,
+from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, add_database_option, answer_problems,
+                               answers_taken, complain, data_file, database_path, failure_reason, html_module, jsonable, page_options,
                                refuse_overwriting, stat_or_none, standard_input, standard_output, stats_of, to_stderr,
                                write_html)
+from ardo_old._instrument import client_norms, stanine_band
 from ardo_old.mind import mind
 from ardo_old.mind_types import Report
 
@@ -100,8 +100,7 @@ def build_parser() -> argparse.ArgumentParser:
         "when there is an error.",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    command.add_argument("--db", metavar="PATH", type=Path,
-                         help="SQLite assessment database (default: the bundled sample database)")
+    add_database_option(command)
     command.set_defaults(run=run_check, parser=command)
     analyse_cli.add_analyse_command(commands)
     speak.add_speak_command(commands)
