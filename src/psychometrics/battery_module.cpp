@@ -448,8 +448,34 @@ AnalysisTables analysis_tables(const std::vector<mind::Scale>& scales, const std
   return t;
 }
 
-Ref table_object(PyObject* module, Columns columns) {
-  return tables::new_table(state_of(module)->table_type, std::make_unique<ColumnsExport>(std::make_shared<const Columns>(std::move(columns))));
+Ref value_at(const Column& column, std::size_t row) {
+  switch (column.type) {
+    case tables::ColumnType::Int64: return integer(column.integers[row]);
+    case tables::ColumnType::Float64: return column.reals[row] ? require(PyFloat_FromDouble(*column.reals[row])) : Ref::owning(Py_None);
+    default: return column.texts[row] ? text(*column.texts[row]) : Ref::owning(Py_None);
+  }
+}
+
+// The rows as dicts, for a host without an Arrow library: the tables are small.
+Ref rows_of(const Columns& table) {
+  Ref rows = require(PyList_New(0));
+  std::vector<Ref> names;
+  for (const Column& column : table.columns) names.push_back(text(column.name));
+  for (std::size_t row = 0; row < table.rows; ++row) {
+    Ref dict = require(PyDict_New());
+    for (std::size_t c = 0; c < table.columns.size(); ++c) {
+      host::require_status(PyDict_SetItem(dict.get(), names[c].get(), value_at(table.columns[c], row).get()));
+    }
+    host::require_status(PyList_Append(rows.get(), dict.get()));
+  }
+  return rows;
+}
+
+// The table as the module hands it out: its Arrow export wrapped with its rows.
+Ref table_object(PyObject* module, PyObject* wrapper, Columns columns) {
+  Ref rows = rows_of(columns);
+  Ref table = tables::new_table(state_of(module)->table_type, std::make_unique<ColumnsExport>(std::make_shared<const Columns>(std::move(columns))));
+  return host::call_method(wrapper, "ArrowTable", table.get(), rows.get());
 }
 
 // --- the functions -----------------------------------------------------------------------------
@@ -598,8 +624,8 @@ PyObject* item_analysis(PyObject* module, PyObject* args, PyObject* kwargs) {
       return analysis_tables(cohort.pass->scales(), sums, metadata);
     }();
     Ref wrapper = require(PyImport_ImportModule("ardo_old._arrow_table"));
-    Ref scales_table = host::call_method(wrapper.get(), "ArrowTable", table_object(module, std::move(t.scales)).get());
-    Ref items_table = host::call_method(wrapper.get(), "ArrowTable", table_object(module, std::move(t.items)).get());
+    Ref scales_table = table_object(module, wrapper.get(), std::move(t.scales));
+    Ref items_table = table_object(module, wrapper.get(), std::move(t.items));
     return host::call_method(wrapper.get(), "ItemAnalysis", scales_table.get(), items_table.get(), integer(scored).get(),
                              integer(failed).get())
         .release();
