@@ -8,7 +8,10 @@ its psych package (scripts/install-test-tools). The cohort: scales shaped like t
 2 to 20 items each (the sample database's largest scales have about 20), items of one common factor
 scored 0 to 4, int8 matrices. Printed, for all the scales together: the seconds of reliability() with 1
 and 2 threads (the fastest of three runs), of psych::alpha() in one R process (one run: it takes long),
-and the ratio; then response_quality() over a matrix of the sample battery's 82 answers, and the
+and the ratio; then response_quality() over a matrix of the sample battery's 82 answers. Last, the
+battery itself: item_analysis() of a cohort of that many clients of the sample database (answers of
+one common factor), against psych::alpha() over every scale of at least two items of the same cohort,
+fed the item scores that item_scores() gives (not timed), with the target of 20 times; and the
 machine's load.
 """
 
@@ -24,6 +27,9 @@ from pathlib import Path
 import numpy as np
 
 from ardo_old import psychometrics
+
+SAMPLE = Path(psychometrics.__file__).with_name("data") / "sample.db"
+TARGET = 20
 
 SCALE_ITEMS = [2, 3, 4, 5, 5, 6, 6, 8, 9, 10, 10, 12, 12, 14, 15, 16, 18, 20, 20, 20]
 ANSWERS = 82
@@ -81,7 +87,25 @@ def main() -> None:
     for threads in (1, 2):
         seconds = best_seconds(lambda: psychometrics.response_quality(answers, threads=threads))
         print(f"{f'response_quality, {ANSWERS} answers, {threads} thr':32} {seconds:9.3f} s")
+    battery(rng, clients)
     print(f"load average {os.getloadavg()[0]:.2f} at the end; timings on a shared machine are noisy")
+
+
+def battery(rng: np.random.Generator, clients: int) -> None:
+    answers = cohort(rng, clients, ANSWERS, 1, 4)
+    ours = {threads: best_seconds(lambda: psychometrics.item_analysis(SAMPLE, answers, threads=threads))
+            for threads in (1, 2)}
+    scales = [np.asarray(psychometrics.item_scores(SAMPLE, answers, scale["scale"])[1]).astype(np.int8)
+              for scale in psychometrics.scales(SAMPLE) if len(scale["questions"]) >= 2]
+    with tempfile.TemporaryDirectory() as folder:
+        theirs = r_seconds(scales, Path(folder))
+    print(f"sample battery: {len(scales)} scales, {clients:,} clients")
+    for threads in (1, 2):
+        print(f"{f'item_analysis, {threads} thread' + 's' * (threads > 1):32} {ours[threads]:9.3f} s   "
+              f"{theirs / ours[threads]:7.0f}x psych")
+    print(f"{'psych::alpha, every scale':32} {theirs:9.3f} s")
+    ratio = theirs / min(ours.values())
+    print(f"{'ok  ' if ratio >= TARGET else 'MISS'} item_analysis at least {TARGET}x faster than psych::alpha: x{ratio:.0f}")
 
 
 if __name__ == "__main__":

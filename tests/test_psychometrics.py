@@ -4,6 +4,7 @@ the whole run (tests/psych_reference.R); in CI a missing R fails these tests, el
 
 from __future__ import annotations
 
+import functools
 import math
 import os
 import shutil
@@ -49,8 +50,23 @@ ITEMS |= {
     "reversed_item": with_columns(cohort(800, 6), lambda x: x.__setitem__((slice(None), 0), 4 - x[:, 0])),
     "fewer_clients_than_items": cohort(4, 12, low=1),
 }
+SAMPLE = Path(psychometrics.__file__).with_name("data") / "sample.db"
+
+
+def battery_cohort(n: int, loading: float) -> np.ndarray:
+    """Answers 1 to 4 of the sample battery from one common factor; a few clients answer 5 and fail."""
+    answers = cohort(n, 82, low=1, loading=loading)
+    answers[::97, 11] = 5
+    return answers
+
+
+# Generated cohorts of the sample battery, each scale's item scores a case of its own.
+BATTERY = {f"n{n}_r{loading}": battery_cohort(n, loading) for n, loading in [(60, 0.0), (400, 1.0), (3000, 0.6)]}
+SCALES = [scale["scale"] for scale in psychometrics.scales(SAMPLE)]  # R's cases are named by number: names hold spaces
+BATTERY_ITEMS = {f"{cohort_name}|{i}": np.asarray(psychometrics.item_scores(SAMPLE, answers, scale)[1])
+                 for cohort_name, answers in BATTERY.items() for i, scale in enumerate(SCALES)}
 # A scale R can take: at least two items that vary, and a total that varies.
-R_ITEMS = {name: x for name, x in ITEMS.items() if varying_items(x) >= 2 and x.sum(axis=1).std() > 0}
+R_ITEMS = {name: x for name, x in (ITEMS | BATTERY_ITEMS).items() if varying_items(x) >= 2 and x.sum(axis=1).std() > 0}
 
 ANSWERS = {
     "sample_like": cohort(600, 40, low=1),
@@ -102,10 +118,28 @@ def assert_close(ours: float | None, theirs: float | None, what: str) -> None:
             f"{what}: {ours!r} here, {theirs!r} in R"
 
 
+@functools.cache
+def analysis_of(cohort_name: str) -> tuple[dict[str, dict], dict[str, list[dict]]]:
+    """item_analysis of a battery cohort as rows, by scale."""
+    result = psychometrics.item_analysis(SAMPLE, BATTERY[cohort_name], threads=2)
+    assert (result.clients, result.failed) == (len(BATTERY[cohort_name]) - len(BATTERY[cohort_name][::97]), len(BATTERY[cohort_name][::97]))
+    items: dict[str, list[dict]] = defaultdict(list)
+    for item in result.items.to_pyarrow().to_pylist():
+        items[item["scale"]].append(item)
+    return {row["scale"]: row for row in result.scales.to_pyarrow().to_pylist()}, items
+
+
 @pytest.mark.parametrize("name", R_ITEMS)
 def test_reliability_equals_psych_alpha(name, r_reference):
     x = R_ITEMS[name]
     result = psychometrics.reliability(x)
+    if "|" in name:  # a scale of the battery: item_analysis gives what reliability gives on its item scores
+        cohort_name, number = name.split("|")
+        scale_name = SCALES[int(number)]
+        scales, items = analysis_of(cohort_name)
+        assert items[scale_name] == [{"scale": scale_name, "question": q, **item} for q, item in
+                                     zip(psychometrics.item_scores(SAMPLE, BATTERY[cohort_name], scale_name)[0], result["items"])]
+        assert scales[scale_name] == {"scale": scale_name, **result["scale"]}
     scale, items = result["scale"], result["items"]
     assert (scale["k"], scale["n"]) == (x.shape[1], x.shape[0])
     for field in ("alpha", "g6", "average_r", "mean", "sd", "alpha_low", "alpha_high"):

@@ -20,3 +20,5 @@ class _LevelBands(TypedDict):
     space_maxima: dict[int, int]  # by count of aspects; a space of another count fails (KeyError)
 
 level_bands: _LevelBands
+
+def design_warnings(path: DatabasePath, /) -> list[tuple[str | None, str]]: ...

@@ -21,7 +21,8 @@ from pathlib import Path
 from types import FrameType, ModuleType, TracebackType
 from typing import Any, BinaryIO
 
-from ardo_old._check import answer_range
+from ardo_old._check import answer_range, design_warnings
+from ardo_old._instrument import scale_ranges
 from ardo_old.mind_types import DatabasePath
 
 PROG = "ardo_old"
@@ -55,6 +56,11 @@ def complain(line: str) -> None:
 
 def data_file(name: str) -> Traversable:
     return resources.files("ardo_old").joinpath("data", name)
+
+
+def add_database_option(command: Any) -> None:
+    command.add_argument("--db", metavar="PATH", type=Path,
+                         help="SQLite assessment database (default: the bundled sample database)")
 
 
 def database_path(given: Path | None, stack: ExitStack) -> Path:
@@ -170,10 +176,18 @@ def html_module(pdf: bool = False) -> ModuleType:
     return report_html
 
 
-def page_options(args: Any) -> dict[str, Any]:
-    """What the pages of ``score --html`` and ``--pdf`` are given from the command line."""
-    database = args.db if args.db is not None else Path(data_file("sample.db").name)
-    return {"title": args.title or Path(database).stem, "show_ids": args.show_ids}
+def page_options(args: Any, database: Path) -> dict[str, Any]:
+    """What the pages of ``score --html`` and ``--pdf`` are given from the command line and the
+    database: each scale's possible range, and the design warnings of ``check`` (a database that
+    cannot be read for them gives neither: scoring has read it, so its own error would be said)."""
+    named = args.db if args.db is not None else Path(data_file("sample.db").name)
+    options: dict[str, Any] = {"title": args.title or Path(named).stem, "show_ids": args.show_ids}
+    try:
+        options["ranges"] = scale_ranges(database)
+        options["warnings"] = design_warnings(database)
+    except (sqlite3.Error, ValueError, KeyError, IndexError):
+        pass
+    return options
 
 
 def write_html(path: Path, write: Callable[[], object]) -> None:

@@ -13,12 +13,13 @@ from pathlib import Path
 from types import ModuleType, SimpleNamespace
 from typing import Any, Literal
 
-from ardo_old import __version__, cohort_cli, speak
+from ardo_old import __version__, analyse_cli, cohort_cli, speak
 from ardo_old._check import check_database
-from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, answer_problems, answers_taken, complain,
-                               data_file, database_path, failure_reason, html_module, jsonable, page_options,
+from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, add_database_option, answer_problems,
+                               answers_taken, complain, data_file, database_path, failure_reason, html_module, jsonable, page_options,
                                refuse_overwriting, stat_or_none, standard_input, standard_output, stats_of, to_stderr,
                                write_html)
+from ardo_old._instrument import client_norms, stanine_band
 from ardo_old.mind import mind
 from ardo_old.mind_types import Report
 
@@ -84,6 +85,9 @@ def build_parser() -> argparse.ArgumentParser:
                          help="the instrument's title on the pages (default: the database file's name)")
     command.add_argument("--show-ids", action="store_true",
                          help="show the database's identifiers of traits, spaces, aspects and skills on the pages")
+    command.add_argument("--norms", metavar="FILE", type=Path,
+                         help="a norm file (build_norms): add each scale's percentile rank, T-score, sten and "
+                              "stanine in the norm group, under \"norms\" in the JSON and on the pages")
     cohort_cli.add_arguments(command)
     command.set_defaults(run=run_score, parser=command)
     command = commands.add_parser(
@@ -96,9 +100,9 @@ def build_parser() -> argparse.ArgumentParser:
         "when there is an error.",
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    command.add_argument("--db", metavar="PATH", type=Path,
-                         help="SQLite assessment database (default: the bundled sample database)")
+    add_database_option(command)
     command.set_defaults(run=run_check, parser=command)
+    analyse_cli.add_analyse_command(commands)
     speak.add_speak_command(commands)
     return parser
 
@@ -148,6 +152,7 @@ def require_applicable_options(args: argparse.Namespace) -> None:
              ("--client-id", args.client_id is not None, not cohort, "with --clients"),
              ("--diagnostics", args.diagnostics, not cohort, "with --clients"),
              ("--pdf", args.pdf is not None, not cohort, "with --clients (--html DIR writes a page per client)"),
+             ("--norms", args.norms is not None, not cohort, "with --clients"),
              ("--out", args.out is not None, cohort, "without --clients"),
              ("--jobs", args.jobs is not None, cohort, "without --clients"),
              ("--title", args.title is not None, pages, "without --html or --pdf"),
@@ -164,8 +169,11 @@ def run_score(args: argparse.Namespace) -> int:
         return cohort_cli.run(args, html)
     with contextlib.ExitStack() as stack:
         database = database_path(args.db, stack)
+        if args.norms is not None and not args.norms.is_file():
+            raise CommandError(f"no norm file at {args.norms}")
         if html is not None:
-            read = stats_of({"the database file": database, "the answers file": args.answers})
+            read = stats_of({"the database file": database, "the answers file": args.answers,
+                             "the norm file": args.norms})
             for page in filter(None, (args.html, args.pdf)):
                 refuse_overwriting(stat_or_none(page), str(page), read)
         out = LineWriter(standard_output(), "standard output")
@@ -174,18 +182,39 @@ def run_score(args: argparse.Namespace) -> int:
         if client_id is None and args.answers is None:
             client_id = SAMPLE_CLIENT_ID
         report, diagnostics = score(database, answers, client_id)
+        norms = None if args.norms is None else standing(args.norms, database, answers)
+        options = page_options(args, database) if html is not None else {}
     if args.diagnostics:
         to_stderr(diagnostics)
     with out:
-        out.write(json.dumps(jsonable(report), indent=2, allow_nan=False))
+        output = jsonable(report) if norms is None else {**jsonable(report), "norms": norms}
+        out.write(json.dumps(output, indent=2, allow_nan=False))
     if html is not None:
-        write_pages(args, html, report)
+        if norms is not None:
+            options["norms"] = page_norms(html, norms)
+        write_pages(args, html, report, options)
     return 0
 
 
-def write_pages(args: argparse.Namespace, html: ModuleType, report: Report) -> None:
+def standing(norms: Path, database: Path, answers: list[Any]) -> dict[str, Any]:
+    """The client against the norm group, as the JSON gives it under "norms"."""
+    try:
+        return client_norms(norms, database, answers)
+    except (sqlite3.Error, ValueError, KeyError) as error:
+        raise CommandError(f"cannot read the norm file {norms}: {type(error).__name__}: {error}") from None
+
+
+def page_norms(html: ModuleType, norms: dict[str, Any]) -> Any:
+    scales = norms["scales"]
+
+    def lookup(scale: str, value: Any) -> Any:
+        normed = scales.get(scale)
+        return None if normed is None else html.NormScore(normed["percentile"], stanine_band(normed))
+    return html.Norms(norms["group"], lookup)
+
+
+def write_pages(args: argparse.Namespace, html: ModuleType, report: Report, options: dict[str, Any]) -> None:
     """The report's page of --html and its PDF of --pdf."""
-    options = page_options(args)
     if args.html is not None:
         write_html(args.html, lambda: args.html.write_text(html.render_report(report, **options), encoding="utf-8"))
     if args.pdf is not None:

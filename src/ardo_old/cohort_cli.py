@@ -23,6 +23,7 @@ from typing import IO, Any, NamedTuple, NoReturn
 from ardo_old._command import (AnswerRange, CommandError, LineWriter, answer_problems, answers_taken, database_path,
                                failure_reason, jsonable, listed, page_options, refuse_overwriting, stat_or_none,
                                standard_input, standard_output, write_html)
+from ardo_old._instrument import cohort_reliability
 from ardo_old.cohort import iter_cohort
 from ardo_old.mind_types import DatabasePath, Report
 
@@ -234,6 +235,19 @@ def _opened(args: argparse.Namespace, database: Path, stack: ExitStack) -> tuple
     return _read(source, source_name.removeprefix("the clients file ")), LineWriter(target, out_name)
 
 
+def index_reliability(args: argparse.Namespace, html: ModuleType, database: Path) -> dict[str, Any]:
+    """Each scale's alpha and flagged items for the index, from an item analysis of the clients file
+    in a pass of its own; standard input, read once, gives none."""
+    if args.clients == "-":
+        return {}
+    try:
+        with open(args.clients, "rb") as source:
+            found = cohort_reliability(database, read_json_lines(source), args.jobs)
+    except OSError as error:
+        raise CommandError(f"cannot read {args.clients}: {error.strerror or error}") from None
+    return {scale: html.Reliability(alpha, flagged) for scale, (alpha, flagged) in found.items()}
+
+
 def run(args: argparse.Namespace, html: ModuleType | None) -> int:
     """Runs the cohort command, ending with the summary of the clients that failed as the error."""
     with ExitStack() as stack:
@@ -247,7 +261,9 @@ def run(args: argparse.Namespace, html: ModuleType | None) -> int:
                 deque(written, maxlen=0)
             else:
                 pages = ((s.client_id, s.outcome(), s.line) for s in written)
-                write_html(args.html, lambda: html.write_pages(pages, args.html, **page_options(args)))
+                options = page_options(args, database)
+                reliability = index_reliability(args, html, database)
+                write_html(args.html, lambda: html.write_pages(pages, args.html, reliability=reliability, **options))
     if writer.failed:
         raise CommandError(writer.summary())
     return 0

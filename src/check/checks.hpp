@@ -2,10 +2,14 @@
 #pragma once
 
 #include "check/problems.hpp"
+#include "mind/keys.hpp"
 #include "mind/table.hpp"
+
+#include <algorithm>
 
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,9 +20,13 @@ class LoadedTables {
  public:
   void keep(mind::TableId id, mind::Table table) { tables_[id].emplace(std::move(table)); }
   const mind::Table* operator[](mind::TableId id) const noexcept { return tables_[id] ? &*tables_[id] : nullptr; }
+  bool complete() const noexcept {
+    return std::all_of(tables_.begin(), tables_.end(), [](const auto& table) { return table.has_value(); });
+  }
+  const mind::TableSet& all() const noexcept { return tables_; }
 
  private:
-  std::array<std::optional<mind::Table>, mind::table_count> tables_;
+  mind::TableSet tables_;
 };
 
 // The columns that scoring reads by name, and the cells of the scoring keys.
@@ -51,5 +59,16 @@ struct AnswerRange {
 std::optional<AnswerRange> answer_range(const LoadedTables& tables);
 
 void check_answer_counts(const LoadedTables& tables, Problems& problems);
+
+// A fault of the instrument's design, and the scale it concerns (by its report field), if one.
+struct DesignWarning {
+  std::optional<std::string> scale;
+  Place place;
+  std::string message;
+};
+using DesignWarnings = std::vector<DesignWarning>;
+
+// None when a table is missing or no answer count works: the errors found say why.
+DesignWarnings design_warnings(const LoadedTables& tables);
 
 }  // namespace check

@@ -63,6 +63,19 @@ PyObject* answer_range(PyObject*, PyObject* path) {
   });
 }
 
+PyObject* design_warnings(PyObject*, PyObject* path) {
+  return host::boundary([&] {
+    const check::DesignWarnings warnings = read_unlocked(path, check::database_design_warnings);
+    Ref found = require(PyList_New(0));
+    for (const check::DesignWarning& warning : warnings) {
+      Ref scale = optional_value(warning.scale, [](const std::string& name) { return text(name); });
+      Ref pair = require(PyTuple_Pack(2, scale.get(), text(warning.message).get()));
+      host::require_status(PyList_Append(found.get(), pair.get()));
+    }
+    return found.release();
+  });
+}
+
 PyMethodDef methods[] = {
     {"check_database", check_database, METH_O,
      "check_database(path, /)\n--\n\n"
@@ -71,6 +84,11 @@ PyMethodDef methods[] = {
      "or \"note\"; table, row (counted from 1) and column are None where the problem is not in one.\n"
      "A database that cannot be opened, or whose schema cannot be read, raises sqlite3's own error.\n"
      "Like scoring, it creates an empty database where `path` names no file."},
+    {"design_warnings", design_warnings, METH_O,
+     "design_warnings(path, /)\n--\n\n"
+     "The faults of the instrument's design that its keys reveal, as check_database lists them among\n"
+     "its warnings: (scale, message) pairs, scale the report field of the scale concerned or None.\n"
+     "Fails as check_database does."},
     {"answer_range", answer_range, METH_O,
      "answer_range(path, /)\n--\n\n"
      "How many answers a client may give on the assessment database at `path`, as check_database\n"

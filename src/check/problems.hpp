@@ -54,6 +54,9 @@ class Problems {
   }
 
   const std::vector<Problem>& found() const noexcept { return found_; }
+  bool has_error() const noexcept {
+    return std::ranges::any_of(found_, [](const Problem& p) { return p.severity == Severity::Error; });
+  }
 
  private:
   std::vector<Problem> found_;

@@ -85,8 +85,17 @@ Problems check_database(const char* path, mind::StopCheck* stop) {
   const auto entries = check_competences(tables, problems);
   check_identifiers(tables, entries, problems);
   check_answer_counts(tables, problems);
+  // A design is judged once scoring works: an error's key fails every client anyway.
+  if (!problems.has_error()) {
+    for (DesignWarning& warning : design_warnings(tables)) problems.warning(std::move(warning.place), std::move(warning.message));
+  }
   problems.group_by_table();
   return problems;
+}
+
+DesignWarnings database_design_warnings(const char* path, mind::StopCheck* stop) {
+  Problems unread;
+  return design_warnings(load(path, unread, stop));
 }
 
 std::optional<AnswerRange> database_answer_range(const char* path, mind::StopCheck* stop) {

@@ -15,6 +15,9 @@ namespace check {
 // `stop`, when given, can end the reading as it ends a scoring run, with mind::Stopped.
 Problems check_database(const char* path, mind::StopCheck* stop = nullptr);
 
+// The design warnings that check_database lists, with the scale each concerns.
+DesignWarnings database_design_warnings(const char* path, mind::StopCheck* stop = nullptr);
+
 // How many answers the database at `path` takes, read as check_database reads it; none when a table
 // that decides it cannot be read.
 std::optional<AnswerRange> database_answer_range(const char* path, mind::StopCheck* stop = nullptr);

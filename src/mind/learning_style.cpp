@@ -58,21 +58,30 @@ const StyleMethods& StyleKey::methods_at(std::size_t p) const {
   fail(MissingKey{Value(static_cast<std::int64_t>(p))});
 }
 
+// "VN" is visual, "AS" auditory, and "KF", "KP" and "KS" are kinesthetic.
+StylePoints style_points(const StyleMethods& methods, const Answer& a, std::size_t p) {
+  StylePoints points{};
+  if (Answers::equals(a, p, 1) || Answers::equals(a, p, 2)) {
+    points[0] = lenient_points(methods[0], a, p);
+    points[2] = lenient_points(methods[1], a, p) + lenient_points(methods[2], a, p);
+  } else if (Answers::equals(a, p, 3) || Answers::equals(a, p, 4)) {
+    points[1] = lenient_points(methods[3], a, p);
+    points[2] = lenient_points(methods[4], a, p);
+  }
+  return points;
+}
+
 void score_learning_style(const StyleKey& key, const Answers& answers, StyleScores& scores) {
-  std::array<std::int64_t, 5> score{};
+  StylePoints score{};
   const std::size_t count = answers.walk();
   for (std::size_t p = 0; p < count; ++p) {
     const StyleMethods& methods = key.methods_at(p);
-    const Answer& a = answers.at(p);
-    if (Answers::equals(a, p, 1) || Answers::equals(a, p, 2)) {
-      for (std::size_t c = 0; c < 3; ++c) score[c] += lenient_points(methods[c], a, p);
-    } else if (Answers::equals(a, p, 3) || Answers::equals(a, p, 4)) {
-      for (std::size_t c = 3; c < 5; ++c) score[c] += lenient_points(methods[c], a, p);
-    }
+    const StylePoints points = style_points(methods, answers.at(p), p);
+    for (std::size_t s = 0; s < points.size(); ++s) score[s] += points[s];
   }
   scores.visual = score[0];
-  scores.auditory = score[3];
-  scores.kinesthetic = score[4] + score[1] + score[2];
+  scores.auditory = score[1];
+  scores.kinesthetic = score[2];
   scores.type = dominant_style(scores.visual, scores.auditory, scores.kinesthetic);
 }
 

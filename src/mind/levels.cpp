@@ -41,15 +41,21 @@ Level determine_trait_level(std::int64_t score) noexcept { return level_in(trait
 
 Level determine_skill_level(std::int64_t score) noexcept { return level_in(skill_bands, score); }
 
+int aspect_maximum(std::size_t num_skills) noexcept { return num_skills == 3 ? aspect_maximum_of_three : aspect_maximum_otherwise; }
+
+std::optional<int> space_maximum(std::size_t num_aspects) noexcept {
+  if (num_aspects < fewest_aspects || num_aspects >= fewest_aspects + space_maxima.size()) return std::nullopt;
+  return space_maxima[num_aspects - fewest_aspects];
+}
+
 Rating determine_aspect_level(std::int64_t score, std::size_t num_skills) noexcept {
-  return rated(aspect_bands, score, num_skills == 3 ? aspect_maximum_of_three : aspect_maximum_otherwise);
+  return rated(aspect_bands, score, aspect_maximum(num_skills));
 }
 
 Rating determine_space_level(std::int64_t score, std::size_t num_aspects) {
-  if (num_aspects < fewest_aspects || num_aspects >= fewest_aspects + space_maxima.size()) {
-    fail(MissingKey{Value(static_cast<std::int64_t>(num_aspects))});
-  }
-  return rated(space_bands, score, space_maxima[num_aspects - fewest_aspects]);
+  const std::optional<int> maximum = space_maximum(num_aspects);
+  if (!maximum) fail(MissingKey{Value(static_cast<std::int64_t>(num_aspects))});
+  return rated(space_bands, score, *maximum);
 }
 
 double round2(double value) noexcept {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace mind {
@@ -48,6 +49,11 @@ struct Rating {
   Level level;
   double percentage;
 };
+
+// What an aspect's percentage divides by, for its count of listed skills; a space's, for its count
+// of aspects (none: the space cannot be rated).
+int aspect_maximum(std::size_t num_skills) noexcept;
+std::optional<int> space_maximum(std::size_t num_aspects) noexcept;
 
 Level determine_trait_level(std::int64_t score) noexcept;
 Level determine_skill_level(std::int64_t score) noexcept;

@@ -30,13 +30,16 @@ std::uint32_t first_pole_count(const Answers& answers, const std::vector<std::si
   std::uint32_t count = 0;
   for (std::size_t i = 0; i < kept; ++i) {
     const std::size_t p = asked[i];
-    const Answer& a = answers.at(p);
-    if (Answers::equals(a, p, 1) || Answers::equals(a, p, 2)) ++count;
+    if (leans_to_first_pole(answers.at(p), p)) ++count;
   }
   return count;
 }
 
 }  // namespace
+
+bool leans_to_first_pole(const Answer& answer, std::size_t position) {
+  return Answers::equals(answer, position, 1) || Answers::equals(answer, position, 2);
+}
 
 PersonalityKey::Trait PersonalityKey::trait_of(const Table& prs, std::string_view name) {
   Trait trait;

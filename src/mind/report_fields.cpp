@@ -42,6 +42,14 @@ std::string real_text(double value) {
   return text;
 }
 
+// Appended rather than concatenated: GCC 12 warns of an overlapping copy in "[" + text (-Wrestrict).
+std::string bracketed(const std::string& inner) {
+  std::string out = "[";
+  out += inner;
+  out += ']';
+  return out;
+}
+
 class Fields {
  public:
   void add(std::string name, FieldSource source, std::size_t index) {
@@ -85,9 +93,9 @@ void add_competences(const Keys& keys, Fields& fields) {
 std::string field_segment(const Cell& name) {
   switch (name.kind()) {
     case Kind::Text: return escaped(name.bytes());
-    case Kind::Integer: return "[" + std::to_string(name.as_integer()) + "]";
-    case Kind::Real: return "[" + real_text(name.as_real()) + "]";
-    case Kind::Blob: return "[" + hex_of(name.bytes()) + "]";
+    case Kind::Integer: return bracketed(std::to_string(name.as_integer()));
+    case Kind::Real: return bracketed(real_text(name.as_real()));
+    case Kind::Blob: return bracketed(hex_of(name.bytes()));
     case Kind::Missing: break;
   }
   return "[null]";

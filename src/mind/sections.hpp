@@ -8,6 +8,8 @@
 #include "mind/stop.hpp"
 #include "mind/value.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -24,8 +26,14 @@ void score_sections(const Keys& keys, const Answers& answers, Scores& scores, St
 Map report_sections(const Keys& keys, const Scores& scores);
 
 // The steps of score_sections, one per section, and the reports of each.
+// An answer leans to the first pole of a trait pair when it equals 1 or 2, else to the second.
+bool leans_to_first_pole(const Answer& answer, std::size_t position);
 void score_personality(const PersonalityKey& key, const Answers& answers, Scores& scores);
 Value report_personality(const Scores& scores);
+// The points one answer gives the visual, auditory and kinesthetic styles on the row of methods it
+// pairs with.
+using StylePoints = std::array<std::int64_t, 3>;
+StylePoints style_points(const StyleMethods& methods, const Answer& a, std::size_t p);
 void score_learning_style(const StyleKey& key, const Answers& answers, StyleScores& scores);
 Value report_learning_style(const StyleScores& scores);
 // Emotional intelligence and team roles: a key of fixed columns, each the name of its total.

@@ -1,6 +1,7 @@
 // Where the statistics meet the host: integer buffers read without the global lock, on threads for
 // large inputs, the results as plain dicts and lists, the norm file's failures as the host's errors.
 #include "host/arguments.hpp"
+#include "psychometrics/battery_module.hpp"
 #include "host/errors.hpp"
 #include "host/matrix.hpp"
 #include "host/sqlite_errors.hpp"
@@ -290,6 +291,19 @@ std::string date_of(PyObject* date) {
   return text;
 }
 
+std::string group_name(PyObject* name, const char* function) {
+  if (name == nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s() missing required keyword-only argument: 'name'", function);
+    throw PythonError{};
+  }
+  return utf8_of(name, "name");
+}
+
+void write_group(PyObject* path, const ps::NormGroup& group) {
+  const std::string file = host::file_path(path);
+  on_norm_file(file, [&] { ps::write_norm_file(file, group); });
+}
+
 PyObject* write_norms(PyObject*, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     static const char* keywords[] = {"path", "totals", "name", "date", nullptr};
@@ -300,18 +314,32 @@ PyObject* write_norms(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OO:write_norms", const_cast<char**>(keywords), &path, &totals, &name, &date)) {
       throw PythonError{};
     }
-    if (name == nullptr) {
-      PyErr_SetString(PyExc_TypeError, "write_norms() missing required keyword-only argument: 'name'");
-      throw PythonError{};
-    }
-    ps::NormGroup group{utf8_of(name, "name"), date_of(date), {}};
+    ps::NormGroup group{group_name(name, "write_norms"), date_of(date), {}};
     Ref scales = require(PyMapping_Items(totals));
     for (Py_ssize_t i = 0; i < PyList_Size(scales.get()); ++i) {
       PyObject* pair = PyList_GetItem(scales.get(), i);  // borrowed
       group.scales.push_back(norm_of(PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1)));
     }
-    const std::string file = host::file_path(path);
-    on_norm_file(file, [&] { ps::write_norm_file(file, group); });
+    write_group(path, group);
+    return Py_NewRef(Py_None);
+  });
+}
+
+PyObject* build_norms(PyObject*, PyObject* args, PyObject* kwargs) {
+  return host::boundary([&] {
+    static const char* keywords[] = {"database", "answers", "path", "name", "date", "threads", nullptr};
+    PyObject* database = nullptr;
+    PyObject* answers = nullptr;
+    PyObject* path = nullptr;
+    PyObject* name = nullptr;
+    PyObject* date = nullptr;
+    PyObject* threads = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOO|$OOO:build_norms", const_cast<char**>(keywords), &database, &answers, &path,
+                                     &name, &date, &threads)) {
+      throw PythonError{};
+    }
+    std::string group = group_name(name, "build_norms");
+    write_group(path, battery_module::cohort_norms(database, answers, threads, std::move(group), date_of(date)));
     return Py_NewRef(Py_None);
   });
 }
@@ -447,11 +475,40 @@ PyMethodDef methods[] = {
      "A client's totals (a mapping of scale names to integers) against the norm file's group:\n"
      "{\"group\", \"date\", \"scales\": {scale: {percentile, t, sten, stanine, range}}}; `range` is\n"
      "\"below\" or \"above\" for a total outside the group's, otherwise None."},
+    {"build_norms", c_function(build_norms), METH_VARARGS | METH_KEYWORDS,
+     "build_norms(database, answers, path, *, name, date=None, threads=None)\n--\n\n"
+     "Write the norm file of a norm group from its answers: every scale of the battery, its totals\n"
+     "over the clients that scored. `answers` as item_analysis takes them; `name` and `date` as\n"
+     "write_norms takes them."},
+    {"scales", c_function(battery_module::scales), METH_O,
+     "scales(database, /)\n--\n\n"
+     "The battery's scales, each a sum of per-question points, in report order: {scale, questions\n"
+     "(from 1), points (for answers 1 to 4, per question), lowest, highest, maximum}. A scale is\n"
+     "named by the report field of its value; maximum is what an aspect's or a space's percentage\n"
+     "divides its total by, else None."},
+    {"item_scores", c_function(battery_module::item_scores), METH_VARARGS | METH_KEYWORDS,
+     "item_scores(database, answers, scale, *, threads=None)\n--\n\n"
+     "The points each question gives `scale` for each client: (question numbers from 1, a matrix\n"
+     "of 64-bit integers, a row per client that scored, a column per question, with the buffer\n"
+     "protocol). Its `clients` gives each row's position among the clients. `answers`: a 2-D\n"
+     "integer buffer, Arrow data (a column per question, or a list column), or an iterable of\n"
+     "clients with `user_responses`. A client whose scoring fails has no row."},
+    {"scale_totals", c_function(battery_module::scale_totals), METH_VARARGS | METH_KEYWORDS,
+     "scale_totals(database, answers, *, threads=None)\n--\n\n"
+     "Every scale's total for each client that scored: (scale names, a matrix as item_scores\n"
+     "gives, a column per scale). A pole count's total is its count, an aspect's or a space's the\n"
+     "sum of its skills."},
+    {"item_analysis", c_function(battery_module::item_analysis), METH_VARARGS | METH_KEYWORDS,
+     "item_analysis(database, answers, *, threads=None)\n--\n\n"
+     "Reliability and item analysis of every scale of the battery over a cohort, in one pass over\n"
+     "the answers. Returns an ItemAnalysis: `scales` and `items`, tables with the Arrow C stream\n"
+     "interface and to_pandas()/to_polars(), `clients` (scored) and `failed` (left out)."},
     {"_f_quantile", c_function(f_quantile), METH_VARARGS, "_f_quantile(p, df1, df2, /)\n--\n\nThe F quantile, as R's qf."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(battery_module::exec)},
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {0, nullptr},
 };
@@ -460,11 +517,11 @@ PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.psychometrics",
     "Reliability, item analysis, norms and response quality of an instrument's scales.",
-    0,
+    battery_module::state_size,
     methods,
     slots,
-    nullptr,
-    nullptr,
+    battery_module::traverse,
+    battery_module::clear,
     nullptr,
 };
 

@@ -1,0 +1,56 @@
+"""The tables that ``ardo_old.psychometrics`` gives: any Arrow consumer reads them through the
+Arrow C stream interface, without a copy; ``to_pyarrow``, ``to_pandas`` and ``to_polars`` are
+there for when those libraries are installed, and ``to_pylist`` for when none is."""
+
+from __future__ import annotations
+
+from typing import Any, NamedTuple
+
+
+class ArrowTable:
+    """A table of results, exported through the PyCapsule protocol of Arrow."""
+
+    def __init__(self, table: Any, rows: list[dict[str, Any]]) -> None:
+        self._table, self._rows = table, rows
+
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object:
+        return self._table.__arrow_c_stream__(requested_schema)
+
+    def __arrow_c_schema__(self) -> object:
+        return self._table.__arrow_c_schema__()
+
+    def to_pylist(self) -> list[dict[str, Any]]:
+        """The rows as dicts, column by name; needs no Arrow library."""
+        return [dict(row) for row in self._rows]
+
+    def __len__(self) -> int:
+        return len(self._rows)
+
+    def to_pyarrow(self) -> Any:
+        """A ``pyarrow.Table`` (needs pyarrow: the ``tables`` extra)."""
+        import pyarrow
+
+        return pyarrow.table(self)
+
+    def to_pandas(self) -> Any:
+        """A ``pandas.DataFrame``, through pyarrow (the ``tables`` extra, and pandas)."""
+        return self.to_pyarrow().to_pandas()
+
+    def to_polars(self) -> Any:
+        """A ``polars.DataFrame`` (needs polars)."""
+        import polars
+
+        return polars.DataFrame(self)
+
+    def __repr__(self) -> str:
+        return f"<ardo_old table of {len(self._rows)} rows>"
+
+
+class ItemAnalysis(NamedTuple):
+    """What ``item_analysis`` found: a row per scale, a row per item of each scale, and the
+    clients that scored and that were left out because their scoring failed."""
+
+    scales: ArrowTable
+    items: ArrowTable
+    clients: int
+    failed: int
