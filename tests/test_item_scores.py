@@ -61,7 +61,9 @@ def assert_items_add_up(scale: dict, answers: list[int], row: np.ndarray, report
         assert reported == round(total / scale["maximum"] * 100, 2), name
     else:
         assert reported == total, name
-    assert scale["lowest"] <= total <= scale["highest"], name
+    # The range is that of answers 1 to 4 to every question: fewer answers can give less.
+    if all(q <= len(answers) for q in scale["questions"]):
+        assert scale["lowest"] <= total <= scale["highest"], name
 
 
 def check_battery(database: Path, answers: np.ndarray, form: str, tamper: bool = False) -> int:
