@@ -254,8 +254,10 @@ class _Page:
         for (level, low), band in zip(bands, band_texts(bands, "%")):
             upper = next((bound for _, bound in bands if bound > low), 100)
             spans.append({"level": level, "x": low, "width": upper - low, "range": band})
+        # The bands stand on the percentage's own axis, 0 to 100, whatever range the scale can reach.
         return self.scale(key, label, percentage, (0, 100), name=label[1], id=text(entry.get(id_key)),
-                          level=text(entry.get("level")), percent=percent(percentage), bands=spans)
+                          level=text(entry.get("level")), percent=percent(percentage), bands=spans,
+                          mark=100 * fraction(percentage, 100))
 
 
 def report_view(report: Mapping[str, Any], options: PageOptions) -> View:
