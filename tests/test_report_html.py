@@ -13,7 +13,7 @@ import shutil
 import statistics
 import subprocess
 import sys
-from collections import Counter
+from collections import Counter, defaultdict
 from html.parser import HTMLParser
 from importlib import resources
 
@@ -23,7 +23,9 @@ from PIL import Image, ImageOps
 import browser
 from assessment_db import Request
 from ardo_old import report_html
+from ardo_old._check import design_warnings
 from ardo_old.mind import mind
+from ardo_old.psychometrics import scales
 from ardo_old.report_html import (EMOTION_NAMES, POLE_NAMES, POLE_PAIRS, ROLE_NAMES, NormScore, Norms,
                                   Reliability, column, render_report, write_pages)
 
@@ -91,8 +93,24 @@ def leaning(report: dict) -> list[str]:
             for i, (left, right) in enumerate(POLE_PAIRS)]
 
 
-def expected_texts(report: dict, ids: bool = False) -> list[str]:
-    """Every figure of the report, with its name and level, in the order the page shows them."""
+def expected_figures(report: dict, ids: bool = False) -> tuple[list[str], list[tuple[str, str]]]:
+    """Every figure of the report with its name, notes and level, in the order the page shows them,
+    then the notes; and each total's bar as (its figure against the range that the sample battery's
+    scale definitions give, the share it fills)."""
+    with resources.as_file(DATA.joinpath("sample.db")) as sample:
+        ranges = {scale["scale"]: (scale["lowest"], scale["highest"]) for scale in scales(sample)}
+        warnings = design_warnings(sample)
+    notes: defaultdict[str | None, str] = defaultdict(str)
+    for number, (key, _) in enumerate(warnings, start=1):
+        notes[key] += f" note {number}"
+    bars = []
+
+    def total(key: str, name: str, value: int, identifier: object = None, level: str | None = None) -> str:
+        low, high = ranges[key]
+        shown = f"{value} of {high}" if low == 0 else f"{value} (range {low} to {high})"
+        bars.append((shown, f"{100 * (value - low) / (high - low):.2f}"))
+        return " ".join(str(part) for part in (name + notes[key], identifier if ids else None, shown, level) if part)
+
     kind = report["Personality_Type"]
     texts = [f"Personality type: {kind['title']}"]
     for (left, right), lean in zip(POLE_PAIRS, leaning(report)):
@@ -100,35 +118,39 @@ def expected_texts(report: dict, ids: bool = False) -> list[str]:
                   f"{POLE_NAMES[right]} ({right}) {100 * kind[right]:.0f} %", f"Leans to {POLE_NAMES[lean]}."]
     vak = report["vak"]
     texts.append(f"Learning style: {vak['type']}")
-    texts += [f"{name.capitalize()}{' (dominant)' * (name.capitalize() == vak['type'])} {value}"
+    texts += [total(column("vak", name), f"{name.capitalize()}{' (dominant)' * (name.capitalize() == vak['type'])}", value)
               for name, value in vak.items() if name != "type"]
-    texts += [f"{EMOTION_NAMES[key]} {value}" for key, value in report["Emotional_Intelligance"].items()]
+    texts += [total(column("Emotional_Intelligance", key), EMOTION_NAMES[key], value)
+              for key, value in report["Emotional_Intelligance"].items()]
     ranked = sorted(report["Roles"].items(), key=lambda role: -role[1])
-    texts += [f"{rank}. {ROLE_NAMES[key]} ({key}) {value}" for rank, (key, value) in enumerate(ranked, 1)]
-    texts += [f"{t['name']}{f' {t['id']}' * ids} {t['score']} {t['level']}" for t in report["Traits"]]
+    texts += [total(column("Roles", key), f"{rank}. {ROLE_NAMES[key]} ({key})", value)
+              for rank, (key, value) in enumerate(ranked, 1)]
+    texts += [total(column("Traits", t["name"], "score"), t["name"], t["score"], t["id"], t["level"]) for t in report["Traits"]]
     for space in report["Spaces"]:
         texts.append(f"Space: {space['space_name']}{f' (identifier {space['space_id']})' * ids}: "
                      f"{space['percentage']:.2f} %, {space['level']}")
         for aspect in space["aspects"]:
             texts.append(f"Aspect: {aspect['aspect_name']}{f' (identifier {aspect['aspect_id']})' * ids}: "
                          f"{aspect['percentage']:.2f} %, {aspect['level']}")
-            texts += [f"{k['skill_name']}{f' {k['skill_id']}' * ids} {k['score']} {k['level']}" for k in aspect["skills"]]
-    return texts
+            texts += [total(column("Spaces", space["space_name"], aspect["aspect_name"], k["skill_name"], "score"),
+                            k["skill_name"], k["score"], k["skill_id"], k["level"]) for k in aspect["skills"]]
+    return [*texts, "Notes on this instrument", *(message for _, message in warnings)], bars
 
 
-def test_the_sample_page_explains_itself_and_draws_only_what_it_can_measure(tmp_path):
+def test_the_sample_page_explains_itself_and_draws_each_total_against_its_range(tmp_path):
     page = tmp_path / "sample.html"
     run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--html", str(page)],
                          capture_output=True, text=True, timeout=120)
     assert run.returncode == 0, run.stderr
     report = json.loads(run.stdout)
+    texts, bars = expected_figures(report)
     dom = browser.dom(page)
-    text = words(dom)
+    text = words(re.sub(r"<svg.*?</svg>", "", dom, flags=re.S))  # the page as read, without its charts' titles
     in_order(text, ["sample", "Assessment report for sample", f"Date: {TODAY}", "How to read this page", "balanced 16 or more",
-                    "Strong Skill 30 or more", "Advanced 81 % or more", *expected_texts(report)])
+                    "Strong Skill 30 or more", "Advanced 81 % or more", *texts])
     assert "identifier" not in text and "1001" not in text  # the database's identifiers stay hidden
-    # No range is known, so no total gets a bar, and the page says why.
-    assert '<svg class="bar"' not in dom and "highest possible total is not known here" in text
+    assert "highest possible total is not known here" not in text
+    assert re.findall(r'<svg class="bar".*?: ([^:<]*)</title>.*?class="fill[^"]*"[^>]*width="([\d.]+)"', dom, re.S) == bars
     # The dark part of each personality bar is the pole that the type names.
     fills = re.findall(r'class="bipolar bar".*?class="fill" x="([\d.]+)" y="0" width="([\d.]+)"', dom, re.S)
     kind = report["Personality_Type"]
@@ -136,7 +158,7 @@ def test_the_sample_page_explains_itself_and_draws_only_what_it_can_measure(tmp_
                      for (left, _), lean in zip(POLE_PAIRS, leaning(report))]
     percentages = [f"{entry['percentage']:.2f}" for space in report["Spaces"] for entry in [space, *space["aspects"]]]
     assert re.findall(r'class="mark"[^>]*width="([\d.]+)"', dom) == percentages
-    assert dom.count('role="img"') == dom.count("<svg") == 4 + len(percentages)
+    assert dom.count('role="img"') == dom.count("<svg") == 4 + len(percentages) + len(bars)
     picture = Image.open(browser.screenshot(page)).convert("L")
     ink = ImageOps.invert(picture)
     left, top, right, bottom = ink.getbbox()
@@ -185,6 +207,7 @@ def test_hostile_names_stay_text_inside_their_cells_and_ranges_norms_and_notes_s
     dom = browser.dom(page)
     text = words(dom)
     assert not {"script", "img"} & set(parsed(dom).tags)
+    assert "highest possible total is not known here" in text  # most totals have no range here
     assert text.count(HOSTILE) == 5  # the page's title, the client, the trait, its bar's title, its note
     in_order(text, ["Battery", "Percentile in Staff 2024", f"{HOSTILE} note 1", "1001", "14 of 24",
                     "rebalanced 62 (average)", "(identifier 2001)", "Notes on this instrument",
@@ -221,14 +244,19 @@ def test_the_pdf_is_tagged_a4_and_every_page_shows_its_figures(tmp_path):
     assert run.returncode == 0, run.stderr
     info = subprocess.run([tool("pdfinfo"), pdf], capture_output=True, text=True, check=True).stdout
     assert re.search(r"Tagged:\s+yes", info) and "(A4)" in info
-    text = subprocess.run([tool("pdftotext"), pdf, "-"], capture_output=True, text=True, check=True).stdout
-    in_order(" ".join(text.split()), ["Assessment report for sample", *expected_texts(json.loads(run.stdout), ids=True)])
-    subprocess.run([tool("pdftoppm"), "-r", "30", "-png", pdf, tmp_path / "page"], check=True)
+    # In the order the PDF holds its text: poppler's guess at the layout reads a column of wrapped names first.
+    text = subprocess.run([tool("pdftotext"), "-raw", pdf, "-"], capture_output=True, text=True, check=True).stdout
+    in_order(" ".join(text.split()), ["Assessment report for sample", *expected_figures(json.loads(run.stdout), ids=True)[0]])
+    # Without smoothing every pixel has a colour that was painted.
+    subprocess.run([tool("pdftoppm"), "-r", "30", "-aa", "no", "-aaVector", "no", "-png", pdf, tmp_path / "page"], check=True)
     pictures = sorted(tmp_path.glob("page*.png"))
     assert len(pictures) == int(re.search(r"Pages:\s+(\d+)", info).group(1)) > 1
+    greys = set()
     for picture in pictures:
         ink = ImageOps.invert(Image.open(picture).convert("L"))
         assert sum(ink.histogram()[96:]) > 0.01 * ink.width * ink.height, picture.name
+        greys |= {255 - grey for grey, count in enumerate(ink.histogram()) if count}
+    assert {0x44, 0xb0, 0xd6, 0xe4} <= greys  # the charts' own greys: a bar's fill, its bands, a pole pair's track
 
 
 def scale_values(report: dict) -> list:
