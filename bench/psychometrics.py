@@ -2,6 +2,7 @@
 
     python bench/psychometrics.py              # 100,000 clients
     python bench/psychometrics.py --clients N
+    python bench/psychometrics.py --streamed 1000000   # item_analysis's memory, streamed batches
 
 Run it with the interpreter of an environment where the package is installed, on a machine with R and
 its psych package (scripts/install-test-tools). The cohort: scales shaped like the sample battery's,
@@ -12,13 +13,16 @@ and the ratio; then response_quality() over a matrix of the sample battery's 82 
 battery itself: item_analysis() of a cohort of that many clients of the sample database (answers of
 one common factor), against psych::alpha() over every scale of at least two items of the same cohort,
 fed the item scores that item_scores() gives (not timed), with the target of 20 times; and the
-machine's load.
+machine's load. With --streamed N, only item_analysis() over a tenth of N and then N clients of the
+sample battery, taken from an Arrow stream of 65,536-client batches made as they are read, with the
+peak resident size after each: one pass keeps only its sums, so the peak does not grow with N.
 """
 
 from __future__ import annotations
 
 import argparse
 import os
+import resource
 import subprocess
 import tempfile
 import time
@@ -72,7 +76,12 @@ def r_seconds(scales: list[np.ndarray], folder: Path) -> float:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--clients", type=int, default=100_000)
-    clients = parser.parse_args().clients
+    parser.add_argument("--streamed", type=int, metavar="N")
+    arguments = parser.parse_args()
+    if arguments.streamed:
+        streamed(arguments.streamed)
+        return
+    clients = arguments.clients
     rng = np.random.default_rng(7)
     scales = [cohort(rng, clients, items, 0, 4) for items in SCALE_ITEMS]
     ours = {threads: best_seconds(lambda: [psychometrics.reliability(s, threads=threads) for s in scales])
@@ -106,6 +115,26 @@ def battery(rng: np.random.Generator, clients: int) -> None:
     print(f"{'psych::alpha, every scale':32} {theirs:9.3f} s")
     ratio = theirs / min(ours.values())
     print(f"{'ok  ' if ratio >= TARGET else 'MISS'} item_analysis at least {TARGET}x faster than psych::alpha: x{ratio:.0f}")
+
+
+def streamed(clients: int) -> None:
+    import pyarrow
+
+    batch = cohort(np.random.default_rng(7), 65_536, ANSWERS, 1, 4)
+    names = [f"q{question}" for question in range(1, ANSWERS + 1)]
+
+    def batches(count: int):
+        for first in range(0, count, len(batch)):
+            rows = np.roll(batch, first, axis=0)[: min(len(batch), count - first)]
+            yield pyarrow.record_batch(list(rows.T), names=names)
+
+    schema = pyarrow.schema([(name, pyarrow.int8()) for name in names])
+    for count in (clients // 10, clients):
+        start = time.perf_counter()
+        result = psychometrics.item_analysis(SAMPLE, pyarrow.RecordBatchReader.from_batches(schema, batches(count)))
+        peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+        print(f"item_analysis of {result.clients:,} clients streamed: {time.perf_counter() - start:6.2f} s, "
+              f"peak resident {peak:.1f} MiB")
 
 
 if __name__ == "__main__":
