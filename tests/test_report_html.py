@@ -321,15 +321,24 @@ def test_the_index_is_rewritten_as_pages_come_and_covers_what_was_written_when_s
             yield report["client_id"], report, line
         raise KeyboardInterrupt
 
-    reliability = {"Emotional_Intelligance.Empathy": Reliability(0.714, [(12, "reverse-keyed or miskeyed?")]),
-                   "Roles.TW": Reliability(None)}
+    flags = [(12, "reverse-keyed or miskeyed?"), (31, "reverse-keyed or miskeyed?; alpha rises when dropped"),
+             (40, "weak: r_drop under .20")]
+    reliability = {"Emotional_Intelligance.Empathy": Reliability(0.714, flags), "Roles.TW": Reliability(None)}
     with pytest.raises(KeyboardInterrupt):
         write_pages(results(), index.parent, reliability=reliability, ranges={"Emotional_Intelligance.Empathy": (0, 24)})
     assert sorted(os.listdir(index.parent)) == ["0001-c-0.html", "0002-c-1.html", "0003-c-2.html", "index.html"]
     dom = browser.dom(index)
     in_order(words(dom), ["3 clients, 3 scored, 0 failed.", "The run was stopped",
-                          "Emotional intelligence: Empathy", "0.71 question 12: reverse-keyed or miskeyed?",
+                          "Emotional intelligence: Empathy", "0.71 Flagged items:",
+                          *(f"question {question}: {flag}" for question, flag in flags),
                           "Team role: Teamworker", "none", "c-0", "c-1", "c-2"])
+    # Each flag reads on one line, on a 900 px screen and printed on A4.
+    lines = browser.measure(index, """result = [...document.querySelectorAll('ul.flags li')].map(
+        li => li.getBoundingClientRect().height / parseFloat(getComputedStyle(li).lineHeight))""")
+    assert len(lines) == len(flags) and all(height < 1.5 for height in lines), lines
+    printed = subprocess.run([tool("pdftotext"), "-layout", browser.pdf(index), "-"], capture_output=True, text=True,
+                             check=True).stdout
+    assert all(any(f"question {question}: {flag}" in line for line in printed.splitlines()) for question, flag in flags)
     empathy = next(row for row in dom.split('<tr class="scale">') if "Empathy" in row)
     assert empathy.count('class="bin"') == 25  # one bar per possible total, 0 to 24
 
