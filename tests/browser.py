@@ -48,6 +48,13 @@ def screenshot(page: Path, width: int = 900, height: int = 1400) -> Path:
     return picture
 
 
+def pdf(page: Path) -> Path:
+    """The page as the browser prints it, on its own page size (A4)."""
+    printed = page.with_suffix(".pdf")
+    run(page, "--no-pdf-header-footer", f"--print-to-pdf={printed}")
+    return printed
+
+
 def measure(page: Path, script: str, width: int = 900) -> object:
     """What ``script`` (JavaScript whose last statement sets ``result``) finds on the laid-out page,
     as JSON. The page forbids scripts, so this runs on a copy without its content security policy."""

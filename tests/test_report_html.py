@@ -10,6 +10,7 @@ import os
 import random
 import re
 import shutil
+import sqlite3
 import statistics
 import subprocess
 import sys
@@ -23,11 +24,11 @@ from PIL import Image, ImageOps
 import browser
 from assessment_db import Request
 from ardo_old import report_html
-from ardo_old._check import design_warnings
+from ardo_old._check import design_warnings, field_name
 from ardo_old.mind import mind
 from ardo_old.psychometrics import scales
 from ardo_old.report_html import (EMOTION_NAMES, POLE_NAMES, POLE_PAIRS, ROLE_NAMES, NormScore, Norms,
-                                  Reliability, column, render_report, write_pages)
+                                  Reliability, render_report, write_pages)
 
 DATA = resources.files("ardo_old").joinpath("data")
 SAMPLE_ANSWERS = json.loads(DATA.joinpath("sample_answers.json").read_text(encoding="utf-8"))
@@ -118,21 +119,21 @@ def expected_figures(report: dict, ids: bool = False) -> tuple[list[str], list[t
                   f"{POLE_NAMES[right]} ({right}) {100 * kind[right]:.0f} %", f"Leans to {POLE_NAMES[lean]}."]
     vak = report["vak"]
     texts.append(f"Learning style: {vak['type']}")
-    texts += [total(column("vak", name), f"{name.capitalize()}{' (dominant)' * (name.capitalize() == vak['type'])}", value)
+    texts += [total(field_name("vak", name), f"{name.capitalize()}{' (dominant)' * (name.capitalize() == vak['type'])}", value)
               for name, value in vak.items() if name != "type"]
-    texts += [total(column("Emotional_Intelligance", key), EMOTION_NAMES[key], value)
+    texts += [total(field_name("Emotional_Intelligance", key), EMOTION_NAMES[key], value)
               for key, value in report["Emotional_Intelligance"].items()]
     ranked = sorted(report["Roles"].items(), key=lambda role: -role[1])
-    texts += [total(column("Roles", key), f"{rank}. {ROLE_NAMES[key]} ({key})", value)
+    texts += [total(field_name("Roles", key), f"{rank}. {ROLE_NAMES[key]} ({key})", value)
               for rank, (key, value) in enumerate(ranked, 1)]
-    texts += [total(column("Traits", t["name"], "score"), t["name"], t["score"], t["id"], t["level"]) for t in report["Traits"]]
+    texts += [total(field_name("Traits", t["name"], "score"), t["name"], t["score"], t["id"], t["level"]) for t in report["Traits"]]
     for space in report["Spaces"]:
         texts.append(f"Space: {space['space_name']}{f' (identifier {space['space_id']})' * ids}: "
                      f"{space['percentage']:.2f} %, {space['level']}")
         for aspect in space["aspects"]:
             texts.append(f"Aspect: {aspect['aspect_name']}{f' (identifier {aspect['aspect_id']})' * ids}: "
                          f"{aspect['percentage']:.2f} %, {aspect['level']}")
-            texts += [total(column("Spaces", space["space_name"], aspect["aspect_name"], k["skill_name"], "score"),
+            texts += [total(field_name("Spaces", space["space_name"], aspect["aspect_name"], k["skill_name"], "score"),
                             k["skill_name"], k["score"], k["skill_id"], k["level"]) for k in aspect["skills"]]
     return [*texts, "Notes on this instrument", *(message for _, message in warnings)], bars
 
@@ -195,9 +196,9 @@ def test_hostile_names_stay_text_inside_their_cells_and_ranges_norms_and_notes_s
     space["space_name"] = "Personal \u202eEffectiveness"
     long_name = "Long" + "x" * 10_000
     space["aspects"][0]["skills"][0]["skill_name"] = long_name
-    skills = [(column("Spaces", s["space_name"], a["aspect_name"], k["skill_name"], "score"), k["score"])
+    skills = [(field_name("Spaces", s["space_name"], a["aspect_name"], k["skill_name"], "score"), k["score"])
               for s in report["Spaces"] for a in s["aspects"] for k in a["skills"]]
-    trait = column("Traits", HOSTILE, "score")
+    trait = field_name("Traits", HOSTILE, "score")
     ranges = {"Emotional_Intelligance.Empathy": (0, 24), trait: (0, 24), **{key: (3, 12) for key, _ in skills}}
     norms = Norms("Staff 2024", lambda scale, value: NormScore(62.0, "average") if scale.startswith("Traits.") else None)
     page = tmp_path / "hostile.html"
@@ -320,14 +321,49 @@ def test_the_index_is_rewritten_as_pages_come_and_covers_what_was_written_when_s
             yield report["client_id"], report, line
         raise KeyboardInterrupt
 
-    reliability = {"Emotional_Intelligance.Empathy": Reliability(0.714, [(12, "reverse-keyed or miskeyed?")]),
-                   "Roles.TW": Reliability(None)}
+    flags = [(12, "reverse-keyed or miskeyed?"), (31, "reverse-keyed or miskeyed?; alpha rises when dropped"),
+             (40, "weak: r_drop under .20")]
+    reliability = {"Emotional_Intelligance.Empathy": Reliability(0.714, flags), "Roles.TW": Reliability(None)}
     with pytest.raises(KeyboardInterrupt):
         write_pages(results(), index.parent, reliability=reliability, ranges={"Emotional_Intelligance.Empathy": (0, 24)})
     assert sorted(os.listdir(index.parent)) == ["0001-c-0.html", "0002-c-1.html", "0003-c-2.html", "index.html"]
     dom = browser.dom(index)
     in_order(words(dom), ["3 clients, 3 scored, 0 failed.", "The run was stopped",
-                          "Emotional intelligence: Empathy", "0.71 question 12: reverse-keyed or miskeyed?",
+                          "Emotional intelligence: Empathy", "0.71 Flagged items:",
+                          *(f"question {question}: {flag}" for question, flag in flags),
                           "Team role: Teamworker", "none", "c-0", "c-1", "c-2"])
+    # Each flag reads on one line, on a 900 px screen and printed on A4.
+    lines = browser.measure(index, """result = [...document.querySelectorAll('ul.flags li')].map(
+        li => li.getBoundingClientRect().height / parseFloat(getComputedStyle(li).lineHeight))""")
+    assert len(lines) == len(flags) and all(height < 1.5 for height in lines), lines
+    printed = subprocess.run([tool("pdftotext"), "-layout", browser.pdf(index), "-"], capture_output=True, text=True,
+                             check=True).stdout
+    assert all(any(f"question {question}: {flag}" in line for line in printed.splitlines()) for question, flag in flags)
     empathy = next(row for row in dom.split('<tr class="scale">') if "Empathy" in row)
     assert empathy.count('class="bin"') == 25  # one bar per possible total, 0 to 24
+
+
+@pytest.mark.parametrize("aspect", ["Self.Management", "Self\\Management", "[Self]", "a.\\[b", 3, 2.5, b"\n\x1b"],
+                         ids=repr)
+def test_an_entry_of_any_name_gets_its_range_and_reliability_on_the_pages(tmp_path, aspect):
+    database = tmp_path / "hostile.db"
+    shutil.copyfile(DATA.joinpath("sample.db"), database)
+    with sqlite3.connect(database) as connection:  # CMF untyped, so a number stays a number
+        connection.executescript('ALTER TABLE CMF RENAME TO Typed; CREATE TABLE CMF ("Space", "Aspect", "Skill");'
+                                 "INSERT INTO CMF SELECT * FROM Typed; DROP TABLE Typed")
+        connection.execute("UPDATE CMF SET Aspect = ? WHERE Aspect = 'Self-Management'", (aspect,))
+        entries = connection.execute("SELECT 1 + COUNT(DISTINCT Aspect) + COUNT(*) FROM CMF WHERE Space = 'Personal Effectiveness'").fetchone()[0]
+    generator = random.Random(7)
+    (tmp_path / "cohort.jsonl").write_text("".join(
+        json.dumps({"client_id": n, "answers": [generator.randint(1, 4) for _ in SAMPLE_ANSWERS]}) + "\n" for n in range(30)))
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--db", str(database), "--clients", "cohort.jsonl",
+                          "--out", "cohort.out", "--html", "cohort"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    index = (tmp_path / "cohort" / "index.html").read_text(encoding="utf-8")
+    scales = index[:index.index('<section id="clients"')]
+    rows = [words(row) for row in scales.split('<tr class="scale">')[1:]]
+    assert len([row for row in rows if row.startswith(("Space: Personal Effectiveness", "Aspect", "Skill"))
+                and "Personal Effectiveness" in row]) == entries  # the space, its aspects and their skills
+    assert 'class="num alpha">none<' not in scales  # every scale found its alpha by its name
+    page = words(next((tmp_path / "cohort").glob("0001-*.html")).read_text(encoding="utf-8"))
+    assert "highest possible total is not known here" not in page  # and its range

@@ -29,6 +29,7 @@ from pathlib import Path
 from types import ModuleType
 from typing import IO, TYPE_CHECKING, Any, NamedTuple
 
+from ardo_old._check import field_name
 from ardo_old._check import level_bands as _rules
 from ardo_old._cohort_summary import CohortSummary, ScaleValues
 
@@ -176,11 +177,6 @@ def render_index(entries: Iterable[tuple[Any, ...]], *,
 
 # --- the client's page -------------------------------------------------------------------------
 
-def column(*path: Any) -> str:
-    """A scale's name: its column in the cohort table."""
-    return ".".join(text(part) for part in path)
-
-
 class _Page:
     """Builds the view of one report, collecting each scale it shows (for the cohort's summary)."""
 
@@ -203,7 +199,7 @@ class _Page:
         return entry
 
     def bars(self, section: str, values: Mapping[str, Any], kind: str, names: Mapping[str, str]) -> list[View]:
-        return [self.scale(column(section, key), (kind, names.get(key, key)), value, code=key, dominant=False)
+        return [self.scale(field_name(section, key), (kind, names.get(key, key)), value, code=key, dominant=False)
                 for key, value in values.items()]
 
     def personality(self, section: Mapping[str, Any]) -> View:
@@ -215,7 +211,7 @@ class _Page:
             even = shares[0] == shares[1]
             poles = [{"letter": letter, "name": POLE_NAMES[letter], "share": pole_share(share),
                       "leaned": letter == lean and not even} for letter, share in zip((left, right), shares)]
-            self.scale(column("Personality_Type", left), ("Personality", f"{POLE_NAMES[left]} ({left}) share"),
+            self.scale(field_name("Personality_Type", left), ("Personality", f"{POLE_NAMES[left]} ({left}) share"),
                        shares[0], (0, 1))
             width = 100 * fraction(shares[0 if lean == left else 1], 1)
             pairs.append({"poles": poles, "even": even, "lean": None if even else lean,
@@ -224,25 +220,27 @@ class _Page:
 
     def trait(self, trait: Mapping[str, Any]) -> View:
         name = text(trait.get("name"))
-        return self.scale(column("Traits", name, "score"), ("Trait", name), trait.get("score"),
+        return self.scale(field_name("Traits", trait.get("name"), "score"), ("Trait", name), trait.get("score"),
                           name=name, id=text(trait.get("id")), level=text(trait.get("level")))
 
     def space(self, space: Mapping[str, Any]) -> View:
-        name = text(space.get("space_name"))
-        entry = self.banded(column("Spaces", name, "percentage"), ("Space", name), space, "space_id", SPACE_BANDS)
-        entry["aspects"] = [self.aspect(aspect, name) for aspect in space.get("aspects") or []]
+        place = ("Spaces", space.get("space_name"))
+        name = text(place[1])
+        entry = self.banded(field_name(*place, "percentage"), ("Space", name), space, "space_id", SPACE_BANDS)
+        entry["aspects"] = [self.aspect(aspect, place, (name,)) for aspect in space.get("aspects") or []]
         return entry
 
-    def aspect(self, aspect: Mapping[str, Any], space: str) -> View:
-        name = text(aspect.get("aspect_name"))
-        entry = self.banded(column("Spaces", space, name, "percentage"), ("Aspect", name, space), aspect,
+    def aspect(self, aspect: Mapping[str, Any], holder: tuple[Any, ...], holders: tuple[str, ...]) -> View:
+        place = (*holder, aspect.get("aspect_name"))
+        name = text(place[-1])
+        entry = self.banded(field_name(*place, "percentage"), ("Aspect", name, *holders), aspect,
                             "aspect_id", ASPECT_BANDS)
-        entry["skills"] = [self.skill(skill, space, name) for skill in aspect.get("skills") or []]
+        entry["skills"] = [self.skill(skill, place, (*holders, name)) for skill in aspect.get("skills") or []]
         return entry
 
-    def skill(self, skill: Mapping[str, Any], space: str, aspect: str) -> View:
+    def skill(self, skill: Mapping[str, Any], holder: tuple[Any, ...], holders: tuple[str, ...]) -> View:
         name = text(skill.get("skill_name"))
-        return self.scale(column("Spaces", space, aspect, name, "score"), ("Skill", name, space, aspect),
+        return self.scale(field_name(*holder, skill.get("skill_name"), "score"), ("Skill", name, *holders),
                           skill.get("score"), name=name, id=text(skill.get("skill_id")),
                           level=text(skill.get("level")))
 

@@ -5,6 +5,7 @@
 #include "host/errors.hpp"
 #include "host/names.hpp"
 #include "mind/levels.hpp"
+#include "mind/report_fields.hpp"
 
 #include <optional>
 #include <string>
@@ -76,6 +77,45 @@ PyObject* design_warnings(PyObject*, PyObject* path) {
   });
 }
 
+// A segment as the cell it came from: the report gives a database cell back as str, bytes, int,
+// float or None. A text or blob cell points into the host object, which the caller's tuple keeps.
+mind::Cell as_cell(PyObject* segment) {
+  if (segment == Py_None) return mind::Cell();
+  if (PyUnicode_Check(segment)) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(segment, &size);
+    if (data == nullptr) throw host::PythonError();
+    return mind::Cell::text({data, static_cast<std::size_t>(size)});
+  }
+  if (PyBytes_Check(segment)) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    host::require_status(PyBytes_AsStringAndSize(segment, &data, &size));
+    return mind::Cell::blob({data, static_cast<std::size_t>(size)});
+  }
+  if (PyLong_Check(segment)) {
+    const long long value = PyLong_AsLongLong(segment);
+    if (value == -1 && PyErr_Occurred() != nullptr) throw host::PythonError();
+    return mind::Cell::integer(value);
+  }
+  if (PyFloat_Check(segment)) return mind::Cell::real(PyFloat_AsDouble(segment));
+  Ref type = require(PyType_GetName(Py_TYPE(segment)));
+  PyErr_Format(PyExc_TypeError, "a field's segment is a str, bytes, int, float or None, not %U", type.get());
+  throw host::PythonError();
+}
+
+PyObject* field_name(PyObject*, PyObject* segments) {
+  return host::boundary([&] {
+    std::string name;
+    const Py_ssize_t count = PyTuple_Size(segments);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      if (i > 0) name += '.';
+      name += mind::field_segment(as_cell(PyTuple_GetItem(segments, i)));
+    }
+    return text(name).release();
+  });
+}
+
 PyMethodDef methods[] = {
     {"check_database", check_database, METH_O,
      "check_database(path, /)\n--\n\n"
@@ -94,6 +134,12 @@ PyMethodDef methods[] = {
      "How many answers a client may give on the assessment database at `path`, as check_database\n"
      "counts them: (least, most), or None when no count works or a table that decides it cannot be read.\n"
      "Fails as check_database does."},
+    {"field_name", field_name, METH_VARARGS,
+     "field_name(*segments)\n--\n\n"
+     "The name scoring gives the report field at `segments` (str, bytes, int, float or None, as the\n"
+     "report gives a database cell), as the cohort table names its columns and the statistics their\n"
+     "scales: the segments joined with \".\", a text escaped so that they can be told apart, any\n"
+     "other cell in brackets (\"[3]\", \"[null]\", \"[0x0a1b]\")."},
     {nullptr, nullptr, 0, nullptr},
 };
 
