@@ -1,4 +1,4 @@
-"""The tables that ``ardo_old.psychometrics`` gives: any Arrow consumer reads them through the
+"""The tables that ``ardo_old.psychometrics`` and ``ardo_old.cohort`` give: any Arrow consumer reads them through the
 Arrow C stream interface, without a copy; ``to_pyarrow``, ``to_pandas`` and ``to_polars`` are
 there for when those libraries are installed, and ``to_pylist`` for when none is."""
 
@@ -7,24 +7,18 @@ from __future__ import annotations
 from typing import Any, NamedTuple
 
 
-class ArrowTable:
-    """A table of results, exported through the PyCapsule protocol of Arrow."""
+class ArrowExport:
+    """A table exported through the PyCapsule protocol of Arrow, with conversions to the common
+    libraries (each imported only when asked for)."""
 
-    def __init__(self, table: Any, rows: list[dict[str, Any]]) -> None:
-        self._table, self._rows = table, rows
+    def __init__(self, table: Any) -> None:
+        self._table = table
 
     def __arrow_c_stream__(self, requested_schema: object = None) -> object:
         return self._table.__arrow_c_stream__(requested_schema)
 
     def __arrow_c_schema__(self) -> object:
         return self._table.__arrow_c_schema__()
-
-    def to_pylist(self) -> list[dict[str, Any]]:
-        """The rows as dicts, column by name; needs no Arrow library."""
-        return [dict(row) for row in self._rows]
-
-    def __len__(self) -> int:
-        return len(self._rows)
 
     def to_pyarrow(self) -> Any:
         """A ``pyarrow.Table`` (needs pyarrow: the ``tables`` extra)."""
@@ -42,8 +36,37 @@ class ArrowTable:
 
         return polars.DataFrame(self)
 
+
+class ArrowTable(ArrowExport):
+    """A small table of results, its rows also kept as dicts."""
+
+    def __init__(self, table: Any, rows: list[dict[str, Any]]) -> None:
+        super().__init__(table)
+        self._rows = rows
+
+    def to_pylist(self) -> list[dict[str, Any]]:
+        """The rows as dicts, column by name; needs no Arrow library."""
+        return [dict(row) for row in self._rows]
+
+    def __len__(self) -> int:
+        return len(self._rows)
+
     def __repr__(self) -> str:
         return f"<ardo_old table of {len(self._rows)} rows>"
+
+
+class ScoreTable(ArrowExport):
+    """A cohort's results from ``score_table``: a row per client."""
+
+    def __init__(self, table: Any, rows: int) -> None:
+        super().__init__(table)
+        self._length = rows
+
+    def __len__(self) -> int:
+        return self._length
+
+    def __repr__(self) -> str:
+        return f"<ardo_old score table of {self._length} clients>"
 
 
 class ItemAnalysis(NamedTuple):

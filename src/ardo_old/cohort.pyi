@@ -1,6 +1,7 @@
-from collections.abc import Iterable, Iterator
+from collections.abc import Buffer, Iterable, Iterator, Sequence
 from typing import Protocol
 
+from ardo_old._arrow_table import ScoreTable
 from ardo_old.mind_types import DatabasePath, Report
 
 class _Client(Protocol):
@@ -8,6 +9,14 @@ class _Client(Protocol):
     def client_id(self) -> object: ...
     @property
     def user_responses(self) -> Iterable[object]: ...
+
+class _ArrowStream(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object = None) -> object: ...
+
+class _ArrowArray(Protocol):
+    def __arrow_c_array__(self, requested_schema: object = None) -> tuple[object, object]: ...
+
+_ClientId = int | str | bytes | None
 
 def score_cohort(
     database: DatabasePath,
@@ -21,3 +30,11 @@ def iter_cohort(
     *,
     threads: int | None = None,
 ) -> Iterator[Report | Exception]: ...
+def score_table(
+    database: DatabasePath,
+    answers: Buffer | _ArrowStream | _ArrowArray | Iterable[_Client],
+    *,
+    client_ids: Sequence[_ClientId] | _ArrowStream | _ArrowArray | None = None,
+    threads: int | None = None,
+) -> ScoreTable: ...
+def table_reports(table: _ArrowStream) -> list[Report | Exception]: ...

@@ -2,6 +2,8 @@
 // has its answers taken under the global lock, is scored on helper threads without it, and gets its
 // reports or the host's own errors built under it again, in client order.
 #include "bridge/client.hpp"
+#include "cohort/clients.hpp"
+#include "cohort/score_table.hpp"
 #include "bridge/report.hpp"
 #include "bridge/unlocked.hpp"
 #include "host/arguments.hpp"
@@ -10,9 +12,7 @@
 #include "host/objects.hpp"
 #include "mind/run.hpp"
 #include "pool/pool.hpp"
-
-#include <sched.h>
-#include <sys/stat.h>
+#include "tables/host_arrow.hpp"
 
 #include <memory>
 #include <optional>
@@ -34,56 +34,13 @@ using host::require;
 constexpr std::size_t batch_size = 256;
 constexpr std::size_t batch_answers = std::size_t{1} << 20;
 
-// More threads than a batch has clients could never all have work.
-constexpr std::size_t max_threads = pool::Pool::max_helpers + 1;
+using cohort::Client;
+using cohort::state_of;
 
-struct State {
-  bridge::ReportConverter* converter;
-  PyObject* iterator_type;
-};
-
-State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
-
-// One client of a batch: its answers taken, or the host error that taking them raised.
-struct Client {
-  Ref client_id;
-  Ref user_responses;
-  std::optional<bridge::Snapshot> snapshot;
-  Ref error;
-  mind::Result result;
-  std::size_t scorer = 0;  // the pool's worker that scored it
-};
-
-Client take_client(PyObject* object) {
-  Client c;
-  const bridge::ScoringOnThisThread scoring;
-  try {
-    c.client_id = host::attribute(object, "client_id");
-    c.user_responses = host::attribute(object, "user_responses");
-    c.snapshot.emplace(bridge::take_snapshot(c.user_responses.get()));
-  } catch (const PythonError&) {
-    c.error = host::take_ordinary_error();
-  }
-  return c;
-}
-
-// What mind gives this client: its report, or the error it raises, the diagnostic lines' first.
-// The lines themselves are not written; only an error in writing them counts.
+// What mind gives this client: its report, or the error it raises.
 Ref result_of(Client& c, const mind::Keys& keys, bridge::ReportConverter& converter) {
-  if (c.error) return std::move(c.error);
-  const bridge::ScoringOnThisThread scoring;
-  const mind::Result& result = c.result;
-  if (!c.snapshot->only_numbers) {
-    Ref failure;
-    bridge::diagnostic_text(keys.personality, result.scores.lines, *c.snapshot, converter, failure);
-    if (failure) return failure;
-  }
-  if (!result.failure) return bridge::report_of(c.client_id.get(), result.sections, converter);
-  try {
-    bridge::raise_run_failure(*result.failure, *c.snapshot, c.user_responses.get(), converter);
-  } catch (const PythonError&) {
-    return host::take_raised();
-  }
+  if (Ref error = cohort::client_error(c, keys, c.result.scores.lines, c.result.failure, converter)) return error;
+  return bridge::report_of(c.client_id.get(), c.result.sections, converter);
 }
 
 // A batch of clients and the scoring of those whose answers were taken. Never moves, since the
@@ -196,7 +153,7 @@ struct Cohort {
     while (source && clients.size() < batch_size && answers < batch_answers) {
       Ref object = Ref::consuming(PyIter_Next(source.get()));
       if (object) {
-        const Client& c = clients.emplace_back(take_client(object.get()));
+        const Client& c = clients.emplace_back(cohort::take_client(object.get()));
         if (c.snapshot) answers += c.snapshot->objects.size();
         continue;
       }
@@ -291,32 +248,6 @@ PyType_Spec iterator_definition = {
     iterator_slots,
 };
 
-std::size_t usable_cpus() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
-  return static_cast<std::size_t>(std::max(1, CPU_COUNT(&set)));
-}
-
-std::size_t thread_count(PyObject* threads) {
-  if (threads == nullptr || threads == Py_None) return std::min(usable_cpus(), max_threads);
-  const long n = PyLong_AsLong(threads);
-  if (n == -1 && PyErr_Occurred()) throw PythonError{};
-  if (n < 1 || static_cast<unsigned long>(n) > max_threads) {
-    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %ld", max_threads, n);
-    throw PythonError{};
-  }
-  return static_cast<std::size_t>(n);
-}
-
-// Opening would create an empty database where no file is, as mind does; a cohort refuses.
-void require_file(PyObject* database, const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, database);
-    throw PythonError{};
-  }
-}
-
 Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char* function) {
   static const char* keywords[] = {"database", "clients", "threads", nullptr};
   PyObject* database = nullptr;
@@ -328,14 +259,11 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
   }
   bridge::ScoringOnThisThread::refuse_if_running((std::string(function) + "()").c_str());
   auto cohort = std::make_unique<Cohort>();
-  const std::size_t thread_total = thread_count(threads);
-  const std::string path = host::file_path(database);
-  require_file(database, path);
+  const std::size_t thread_total = cohort::thread_count(threads);
+  const std::string path = cohort::database_path(database);
   cohort->source = require(PyObject_GetIter(clients));
   cohort->module = Ref::owning(module);
-  // The read stops, as a call of mind does, when a signal handler raises (Ctrl-C on an endless view).
-  cohort->battery = bridge::run_unlocked([&](mind::StopCheck& stop) { return std::make_unique<mind::Battery>(path.c_str(), stop); },
-                                         *state_of(module)->converter);
+  cohort->battery = cohort::read_battery(path, *state_of(module)->converter);
   cohort->pool = std::make_unique<pool::Pool>(thread_total - 1);
   Ref self = host::new_instance(state_of(module)->iterator_type);
   reinterpret_cast<CohortIterator*>(self.get())->cohort = cohort.release();
@@ -365,30 +293,50 @@ PyMethodDef methods[] = {
      "iter_cohort(database, clients, *, threads=None)\n--\n\n"
      "score_cohort as an iterator: clients are taken from any iterable in bounded batches and the\n"
      "results yielded in order, so a cohort of any size runs in flat memory."},
+    {"score_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(cohort::score_table)), METH_VARARGS | METH_KEYWORDS,
+     "score_table(database, answers, *, client_ids=None, threads=None)\n--\n\n"
+     "Score every client against one read of an assessment database into an Arrow table.\n\n"
+     "`answers`: a 2-D integer buffer (a row per client), Arrow data (a column per question, or one\n"
+     "list column), or an iterable of clients as score_cohort takes them. A row per client, in order:\n"
+     "its id (`client_ids`, the clients' own, or the row's position from 0), its error (null when it\n"
+     "scored) and a column per answer-dependent value of its report. table_reports() reads it back."},
+    {"table_reports", cohort::table_reports, METH_O,
+     "table_reports(table)\n--\n\n"
+     "What mind gives each client of a table from score_table, read back from it or from any Arrow\n"
+     "table holding it (Parquet, Arrow IPC): its report, or the exception it raises."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 int exec_module(PyObject* module) {
   return host::boundary_status([&] {
-    State* state = state_of(module);
+    cohort::State* state = state_of(module);
     state->converter = new bridge::ReportConverter();
     state->iterator_type = require(PyType_FromModuleAndSpec(module, &iterator_definition, nullptr)).release();
+    state->table_type = tables::new_table_type(module, "ardo_old.cohort.Table",
+                                               "A cohort's results with the Arrow C stream interface (__arrow_c_stream__).")
+                            .release();
   });
 }
 
 int traverse_module(PyObject* module, visitproc visit, void* arg) {
-  if (State* state = state_of(module)) Py_VISIT(state->iterator_type);
+  if (cohort::State* state = state_of(module)) {
+    Py_VISIT(state->iterator_type);
+    Py_VISIT(state->table_type);
+  }
   return 0;
 }
 
 int clear_module(PyObject* module) {
-  if (State* state = state_of(module)) Py_CLEAR(state->iterator_type);
+  if (cohort::State* state = state_of(module)) {
+    Py_CLEAR(state->iterator_type);
+    Py_CLEAR(state->table_type);
+  }
   return 0;
 }
 
 void free_module(void* module) {
   clear_module(static_cast<PyObject*>(module));
-  if (State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
+  if (cohort::State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
 }
 
 PyModuleDef_Slot slots[] = {
@@ -400,8 +348,8 @@ PyModuleDef_Slot slots[] = {
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.cohort",
-    "Scoring of many clients against one read of an assessment database.",
-    sizeof(State),
+    "Scoring of many clients against one read of an assessment database, as reports or as Arrow tables.",
+    sizeof(cohort::State),
     methods,
     slots,
     traverse_module,

@@ -16,11 +16,6 @@ Style dominant_style(std::int64_t visual, std::int64_t auditory, std::int64_t ki
   return Style::Kinesthetic;  // every tie ends here
 }
 
-std::string_view style_name(Style style) {
-  static constexpr std::string_view names[] = {"Visual", "Auditory", "Kinesthetic"};
-  return names[static_cast<std::size_t>(style)];
-}
-
 // VN, KF, KP, AS, KS: where each stands in "VAK".
 using StyleColumns = std::array<std::optional<std::size_t>, 5>;
 
@@ -41,6 +36,11 @@ StyleMethods methods_of_row(const Table& vak, const StyleColumns& columns, std::
 }
 
 }  // namespace
+
+std::string_view style_name(Style style) noexcept {
+  static constexpr std::string_view names[] = {"Visual", "Auditory", "Kinesthetic"};
+  return names[static_cast<std::size_t>(style)];
+}
 
 StyleKey::StyleKey(const Table& vak) {
   const StyleColumns columns = style_columns(vak);

@@ -82,18 +82,24 @@ void score_personality(const PersonalityKey& key, const Answers& answers, Scores
   }
 }
 
+std::string personality_title(const Scores& scores) {
+  std::string title;
+  for (std::size_t i = 0; i < personality_traits.size(); ++i) {
+    title += scores.personality[i].first_wins ? personality_traits[i][0] : personality_traits[i][1];
+  }
+  return title;
+}
+
 Value report_personality(const Scores& scores) {
   Map personality;
   personality.reserve(2 * personality_traits.size() + 1);
-  std::string title;
   for (std::size_t i = 0; i < personality_traits.size(); ++i) {
     const std::string_view trait = personality_traits[i];
     const PolePair& pair = scores.personality[i];
     personality.push_back({trait.substr(0, 1), Value(pair.first_share)});
     personality.push_back({trait.substr(1, 1), Value(pair.second_share)});
-    title += pair.first_wins ? trait[0] : trait[1];
   }
-  personality.push_back({"title", Value(std::string_view(title))});
+  personality.push_back({"title", Value(std::string_view(personality_title(scores)))});
   return Value(std::move(personality));
 }
 

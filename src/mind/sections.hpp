@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace mind {
@@ -30,12 +31,16 @@ Map report_sections(const Keys& keys, const Scores& scores);
 bool leans_to_first_pole(const Answer& answer, std::size_t position);
 void score_personality(const PersonalityKey& key, const Answers& answers, Scores& scores);
 Value report_personality(const Scores& scores);
+// The four letters of the type: each pair's winning pole.
+std::string personality_title(const Scores& scores);
 // The points one answer gives the visual, auditory and kinesthetic styles on the row of methods it
 // pairs with.
 using StylePoints = std::array<std::int64_t, 3>;
 StylePoints style_points(const StyleMethods& methods, const Answer& a, std::size_t p);
 void score_learning_style(const StyleKey& key, const Answers& answers, StyleScores& scores);
 Value report_learning_style(const StyleScores& scores);
+// The name of a style as the report gives it ("Visual").
+std::string_view style_name(Style style) noexcept;
 // Emotional intelligence and team roles: a key of fixed columns, each the name of its total.
 ReducedKey keyed_totals_key(const Table& table, std::span<const std::string_view> names);
 void score_keyed_totals(const ReducedKey& key, const Answers& answers, std::span<std::int64_t> totals);

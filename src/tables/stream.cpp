@@ -58,7 +58,53 @@ class Producer {
   std::string message_;
 };
 
+// A consumer may move a child out of the array it was given, so every array of the tree handed out
+// is a struct of its own over the shared buffers.
+struct SharedArray {
+  std::shared_ptr<const Batches> owner;
+  std::vector<ArrowArray> children;
+  std::vector<ArrowArray*> child_pointers;
+  ArrowArray dictionary{};
+};
+
+// Releases the children a consumer did not move out, then the holder.
+void release_shared(ArrowArray* array) {
+  auto* held = static_cast<SharedArray*>(array->private_data);
+  for (ArrowArray& child : held->children) {
+    if (child.release != nullptr) child.release(&child);
+  }
+  if (held->dictionary.release != nullptr) held->dictionary.release(&held->dictionary);
+  delete held;
+  array->release = nullptr;
+}
+
+void share_into(const ArrowArray& source, const std::shared_ptr<const Batches>& owner, ArrowArray* out) {
+  auto held = std::make_unique<SharedArray>();
+  held->owner = owner;
+  held->children.resize(static_cast<std::size_t>(source.n_children));
+  for (std::size_t i = 0; i < held->children.size(); ++i) {
+    share_into(*source.children[i], owner, &held->children[i]);
+    held->child_pointers.push_back(&held->children[i]);
+  }
+  if (source.dictionary != nullptr) share_into(*source.dictionary, owner, &held->dictionary);
+  *out = source;
+  out->children = held->child_pointers.empty() ? nullptr : held->child_pointers.data();
+  out->dictionary = source.dictionary != nullptr ? &held->dictionary : nullptr;
+  out->private_data = held.release();
+  out->release = release_shared;
+}
+
 }  // namespace
+
+nanoarrow::UniqueArrayStream share_stream(const ArrowSchema& schema, std::shared_ptr<const Batches> batches) {
+  nanoarrow::UniqueSchema copy;
+  check(ArrowSchemaDeepCopy(&schema, copy.get()), "copying a schema");
+  std::vector<nanoarrow::UniqueArray> shared(batches->size());
+  for (std::size_t i = 0; i < shared.size(); ++i) share_into(*(*batches)[i].get(), batches, shared[i].get());
+  nanoarrow::UniqueArrayStream stream;
+  nanoarrow::VectorArrayStream(copy.get(), std::move(shared)).ToArrayStream(stream.get());
+  return stream;
+}
 
 nanoarrow::UniqueArrayStream make_stream(const TableLayout& layout, std::unique_ptr<BatchSource> source,
                                          std::int64_t batch_rows) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace tables {
 
@@ -23,5 +24,12 @@ class BatchSource {
 // message, and every later get_next fails alike.
 nanoarrow::UniqueArrayStream make_stream(const TableLayout& layout, std::unique_ptr<BatchSource> source,
                                          std::int64_t batch_rows);
+
+// Finished batches, held once and shared by every stream made of them.
+using Batches = std::vector<nanoarrow::UniqueArray>;
+
+// A stream of `batches` as they are, without a copy: each array handed out holds `batches` until
+// the consumer releases it, so the batches outlive both the stream and their holder if need be.
+nanoarrow::UniqueArrayStream share_stream(const ArrowSchema& schema, std::shared_ptr<const Batches> batches);
 
 }  // namespace tables
