@@ -77,7 +77,8 @@ class Scored(NamedTuple):
 def add_arguments(command: argparse.ArgumentParser) -> None:
     command.add_argument("--clients", metavar="FILE",
                          help="score a cohort: JSON Lines, one {\"client_id\": ..., \"answers\": [...]} "
-                              "a line, '-' for standard input; one JSON line out for each line in that is not blank")
+                              "a line, '-' for standard input, or a .csv or .parquet table of a client a row "
+                              "(a client_id column and a column per question); one result out for each client in")
     command.add_argument("--out", metavar="FILE", help="with --clients: write the lines there, not to standard output")
     command.add_argument("--jobs", metavar="N", type=jobs_count,
                          help=f"with --clients: scoring threads, 1 to {MAX_JOBS} (default: the usable CPUs)")

@@ -30,14 +30,16 @@ def _line_count(lines: Iterable[str]) -> list[int]:
 
 def _score_frame(part: Any, database: str) -> Any:
     """A partition's results, as score_table gives them, in columns of Arrow types (so that a
-    partition with a null in a column types it as one without), on the partition's index."""
+    partition with a null in a column types it as one without; texts as texts, which pandas and
+    Parquet take), on the partition's index."""
     import pandas
     import pyarrow
 
     from ardo_old import cohort_tables
 
     rows = cohort_tables.table_rows(pyarrow.RecordBatch.from_pandas(part, preserve_index=False))
-    results = pyarrow.table(cohort_tables.score_batch(database, rows, jobs=1)).to_pandas(types_mapper=pandas.ArrowDtype)
+    table = cohort_tables.plain_texts(pyarrow.table(cohort_tables.score_batch(database, rows, jobs=1)))
+    results = table.to_pandas(types_mapper=pandas.ArrowDtype)
     results.index = part.index
     return results
 

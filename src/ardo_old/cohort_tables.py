@@ -225,16 +225,20 @@ class TableWriter(Tally):
         pass
 
 
+def plain_texts(table: Any) -> Any:
+    """The table with its dictionary-encoded columns as the texts they encode (and no metadata)."""
+    return pyarrow.table([column.cast(column.type.value_type) if pyarrow.types.is_dictionary(column.type) else column
+                          for column in table.columns], names=table.column_names)
+
+
 class CsvWriter(TableWriter):
     """CSV with a header, each batch's rows written as one line is; a dictionary's texts as texts."""
 
     header = True
 
     def put(self, table: Any) -> None:
-        plain = pyarrow.table([column.cast(column.type.value_type) if pyarrow.types.is_dictionary(column.type) else column
-                               for column in table.columns], names=table.column_names)
         sink = pyarrow.BufferOutputStream()
-        csv.write_csv(plain, sink, csv.WriteOptions(include_header=self.header))
+        csv.write_csv(plain_texts(table), sink, csv.WriteOptions(include_header=self.header))
         self.header = False
         self.out.write_bytes(sink.getvalue().to_pybytes())
 
