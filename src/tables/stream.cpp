@@ -67,8 +67,14 @@ struct SharedArray {
   ArrowArray dictionary{};
 };
 
+// Releases the children a consumer did not move out, then the holder.
 void release_shared(ArrowArray* array) {
-  delete static_cast<SharedArray*>(array->private_data);
+  auto* held = static_cast<SharedArray*>(array->private_data);
+  for (ArrowArray& child : held->children) {
+    if (child.release != nullptr) child.release(&child);
+  }
+  if (held->dictionary.release != nullptr) held->dictionary.release(&held->dictionary);
+  delete held;
   array->release = nullptr;
 }
 
