@@ -328,29 +328,38 @@ def formats(args: argparse.Namespace) -> tuple[str, str]:
     return chosen
 
 
+def _lines(opened: Opened, in_format: str, out: LineWriter, database: Path, jobs: int | None
+           ) -> tuple[Tally, Iterator[Scored]]:
+    """The results written as JSON Lines, each as it goes by."""
+    writer = ResultWriter(out)
+    results = _progress(_scoring(score_clients(database, read_clients(opened.source, in_format, opened.name), jobs),
+                                 database))
+    return writer, (writer.write(scored) for scored in results)
+
+
+def _tables(opened: Opened, file_formats: tuple[str, str], out: LineWriter, database: Path, args: argparse.Namespace,
+            stack: ExitStack) -> tuple[Tally, Iterator[Scored]]:
+    """The results written as a table batch by batch; each row's result goes by only for pages."""
+    from ardo_old import cohort_tables
+
+    in_format, out_format = file_formats
+    writer = stack.enter_context(cohort_tables.writer(out_format, out, database, args.out))
+    rows = cohort_tables.gathered(read_json_lines(opened.source)) if in_format == "jsonl" else \
+        cohort_tables.read_rows(opened.source, in_format)
+    tables = _progress(_scoring(cohort_tables.score_rows(database, _read(rows, opened.name), args.jobs), database),
+                       lambda batch: len(batch[0].clients))
+    return writer, (scored for batch in tables for scored in writer.write(*batch, args.html is not None))
+
+
 def run(args: argparse.Namespace, html: ModuleType | None, file_formats: tuple[str, str]) -> int:
     """Runs the cohort command, ending with the summary of the clients that failed as the error."""
-    in_format, out_format = file_formats
     with ExitStack() as stack:
         database = database_path(args.db, stack)
         opened = _opened(args, database, stack)
         out = LineWriter(opened.target, opened.target_name)
         with out:
-            if out_format == "jsonl":
-                lines = ResultWriter(out)
-                clients = read_clients(opened.source, in_format, opened.name)
-                results = _progress(_scoring(score_clients(database, clients, args.jobs), database))
-                written = (lines.write(scored) for scored in results)
-                writer: Tally = lines
-            else:
-                from ardo_old import cohort_tables
-
-                writer = table_writer = stack.enter_context(cohort_tables.writer(out_format, out, database, args.out))
-                rows = cohort_tables.read_rows(opened.source, in_format) if in_format != "jsonl" else \
-                    cohort_tables.gathered(read_json_lines(opened.source))
-                tables = _progress(_scoring(cohort_tables.score_rows(database, _read(rows, opened.name), args.jobs),
-                                            database), lambda scored: len(scored[0].clients))
-                written = (scored for batch in tables for scored in table_writer.write(*batch, html is not None))
+            writer, written = _lines(opened, file_formats[0], out, database, args.jobs) if file_formats[1] == "jsonl" \
+                else _tables(opened, file_formats, out, database, args, stack)
             if html is None:
                 deque(written, maxlen=0)
             else:

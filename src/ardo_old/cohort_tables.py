@@ -38,14 +38,11 @@ class Rows(NamedTuple):
     answers: Any = None  # a pyarrow.RecordBatch of the question columns, or None
     client_ids: Any = None  # the client_id column, a row per client, or None: the clients' own
 
-    @property
-    def lines(self) -> list[int]:
-        return [client.line for client in self.clients]
-
 
 def _cell(text: str | None) -> Any:
-    """A CSV cell as an answer: an empty cell is missing (None); a number is read as JSON reads it;
-    any other text stays a text, which is no answer."""
+    """A CSV cell as an answer: an empty cell is missing (None), an integer or a real is that number,
+    any other text stays a text, which is no answer. Every text that Arrow reads as an integer reads
+    so here too, as the same number."""
     if text is None:
         return None
     for kind in (int, float):
@@ -66,7 +63,7 @@ def _integers(batch: Any) -> Any:
 
 
 class _Table:
-    """Batches of a table's rows as `Rows`, numbered on from `first`."""
+    """Batches of a table's rows as `Rows`, numbered on from 1."""
 
     def __init__(self, names: list[str], texts: bool) -> None:
         self.id_index = names.index(ID_COLUMN) if ID_COLUMN in names else None
