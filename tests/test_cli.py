@@ -133,6 +133,10 @@ def test_bad_input_fails_with_one_line_and_status_1(tmp_path, make_db, bad_input
     (["--title", "Battery"], "--title does not apply without --html or --pdf"),
     (["--clients", "-", "--jobs", "0"], "argument --jobs: '0' is not a number of threads from 1 to 256"),
     (["--clients", "-", "--jobs", "99999999999999999999"], "is not a number of threads from 1 to 256"),
+    (["--format", "csv"], "--format does not apply without --clients"),
+    (["--clients", "-", "--out", "out.txt"], "--out out.txt: .txt is the extension of no format; give --format"),
+    (["--clients", "-", "--out", "out.csv", "--format", "parquet"], "--format parquet contradicts --out out.csv"),
+    (["--clients", "in.csv", "--format", "parquet"], "--format parquet needs --out FILE: Parquet is not written to standard output"),
 ])
 def test_usage_error_exits_2_with_the_command_usage(tmp_path, args, reason):
     result = score(*args, cwd=tmp_path, stdin="")
@@ -148,8 +152,10 @@ def test_usage_error_exits_2_with_the_command_usage(tmp_path, args, reason):
     ("jinja2", ["--clients", "in.jsonl", "--out", "out.jsonl", "--html", "pages"], "HTML reports need Jinja2"),
     ("weasyprint", ["--html", "page.html", "--pdf", "page.pdf"],
      "PDF reports need WeasyPrint: pip install 'ardo_old[pdf]' (No module named 'weasyprint')"),
+    ("pyarrow", ["--clients", "in.jsonl", "--out", "out.parquet"],
+     "a table in CSV or Parquet needs pyarrow: pip install 'ardo_old[tables]'"),
 ])
-def test_pages_without_their_libraries_are_refused_before_any_work(tmp_path, missing, args, says):
+def test_output_without_its_library_is_refused_before_any_work(tmp_path, missing, args, says):
     (tmp_path / f"{missing}.py").write_text(f"raise ModuleNotFoundError(\"No module named '{missing}'\", name='{missing}')\n")
     (tmp_path / "in.jsonl").write_text(answers_of_sample_length(1))
     result = subprocess.run([sys.executable, "-m", "ardo_old", "score", *args], cwd=tmp_path, capture_output=True,

@@ -186,8 +186,16 @@ def test_the_command_gives_a_line_for_every_line_in_order(sample, tmp_path):
                       ("short", 6, "IndexError", ["the database takes exactly 82 answers, not 2"])]
 
 
-def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path):
-    distributed = pytest.importorskip("dask.distributed", reason="the dask extra is not installed")
+@pytest.fixture(scope="module")
+def dask_client():
+    import distributed  # in the test extra: a missing one fails, never skips
+
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        yield client
+
+
+def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path, dask_client):
     from ardo_old.cohort_dask import score_on_dask
 
     path, answers = sample
@@ -196,11 +204,30 @@ def test_a_dask_cluster_gives_the_one_process_result(sample, tmp_path):
     (tmp_path / "in.jsonl").write_bytes("\n".join(lines).encode("utf-8", "surrogateescape") + b"\n")
     local = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "in.jsonl", "--db", str(path)],
                            cwd=tmp_path, capture_output=True, text=True, timeout=60)
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client, open(tmp_path / "out.jsonl", "w") as out:
-        status = score_on_dask(client, path, tmp_path / "in.jsonl", out, blocksize=8000)
+    with open(tmp_path / "out.jsonl", "w") as out:
+        status = score_on_dask(dask_client, path, tmp_path / "in.jsonl", out, blocksize=8000)
     assert (status, (tmp_path / "out.jsonl").read_text()) == (1, local.stdout)
     assert local.returncode == 1 and local.stdout.count("\n") == 300
+
+
+@pytest.mark.parametrize("answer_type", ["Int64", "float64"])  # nullable integers go as Arrow's; reals as clients
+def test_a_dask_frame_on_two_workers_gives_the_one_process_table(sample, dask_client, answer_type):
+    import dask.dataframe
+    import pandas
+    import pyarrow
+    from ardo_old.cohort import score_table
+    from ardo_old.cohort_dask import score_on_dask
+
+    path, answers = sample
+    rows = [answers[i:] + answers[:i] for i in range(120)]
+    rows[7][3], rows[50][0], rows[90] = 9, None, rows[90][:40] + [None] * 42
+    frame = pandas.DataFrame(rows, columns=[f"q{n}" for n in range(1, 83)]).astype(answer_type)
+    frame.insert(0, "client_id", [f"c{i}" for i in range(120)])
+    results = score_on_dask(dask_client, path, dask.dataframe.from_pandas(frame, npartitions=4))
+    assert results.npartitions == 4
+    clients = [Request(row.pop("client_id"), list(row.values()), path) for row in pyarrow.Table.from_pandas(frame).to_pylist()]
+    whole = score_table(path, clients)
+    assert pyarrow.Table.from_pandas(results.compute(), preserve_index=False).to_pylist() == pyarrow.table(whole).to_pylist()
 
 
 class Interrupting:

@@ -283,9 +283,9 @@ def test_a_generated_cohort_gets_a_summary_that_counts_it_and_links_every_page(t
     lines = [json.dumps({"client_id": f"c-{n}", "answers": [generator.randint(1, 4) for _ in SAMPLE_ANSWERS][:82 if n % 13 else 40]})
              for n in range(60)] + ["not json"]
     (tmp_path / "cohort.jsonl").write_text("\n".join(lines) + "\n")
-    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "cohort.jsonl", "--out", "cohort.out",
+    run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--clients", "cohort.jsonl", "--out", "results.jsonl",
                           "--html", "cohort", "--title", "Staff battery"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
-    results = [json.loads(line) for line in (tmp_path / "cohort.out").read_text().splitlines()]
+    results = [json.loads(line) for line in (tmp_path / "results.jsonl").read_text().splitlines()]
     reports = [r for r in results if "error" not in r]
     failed = [r for r in results if "error" in r]
     summary = f"{len(failed)} of {len(results)} clients failed: lines {', '.join(str(r['line']) for r in failed)}"

@@ -183,7 +183,7 @@ def test_a_run_refuses_to_write_over_what_it_reads(tmp_path, output):
         (tmp_path / "out").symlink_to(source)
     elif output == "hard link":
         os.link(source, tmp_path / "out")
-    targets = {"same name": ["--out", str(source)], "the database": ["--out", str(database)], "standard output": []}
+    targets = {"same name": ["--out", str(source)], "the database": ["--out", str(database), "--format", "jsonl"], "standard output": []}
     args = ["--clients", "in.jsonl", "--db", str(database), *targets.get(output, ["--out", "out"])]
     status, errors, _ = run_score(args, tmp_path, str(source) if output == "standard output" else subprocess.DEVNULL)
     assert status == 1 and b"refusing to write" in errors and errors.count(b"\n") == 1

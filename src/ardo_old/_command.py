@@ -176,6 +176,15 @@ def html_module(pdf: bool = False) -> ModuleType:
     return report_html
 
 
+def require_pyarrow(what: str) -> None:
+    """pyarrow, for tables read or written: a missing one is found before any work is done."""
+    try:
+        import pyarrow.csv
+        import pyarrow.parquet  # noqa: F401
+    except ImportError:
+        raise CommandError(f"{what} needs pyarrow: pip install 'ardo_old[tables]'") from None
+
+
 def page_options(args: Any, database: Path) -> dict[str, Any]:
     """What the pages of ``score --html`` and ``--pdf`` are given from the command line and the
     database: each scale's possible range, and the design warnings of ``check`` (a database that
@@ -230,17 +239,32 @@ class LineWriter:
         raise KeyboardInterrupt
 
     def write(self, text: str) -> None:
-        data = memoryview((text + "\n").encode("utf-8", "backslashreplace"))
+        self.write_bytes((text + "\n").encode("utf-8", "backslashreplace"))
+
+    def write_bytes(self, whole: bytes) -> None:
+        """Writes `whole`, lines that end in a newline, as one line is written."""
+        data = memoryview(whole)
         written = 0
+
+        def write() -> None:
+            nonlocal written
+            try:
+                while written < len(data):
+                    written += os.write(self.descriptor, data[written:])
+            except BaseException:
+                self._take_back(written)
+                raise
+
+        self.whole(write)
+
+    def whole(self, write: Callable[[], object]) -> None:
+        """Runs `write`, which writes to the descriptor, as one line is written: a Ctrl-C during it
+        takes effect once it is done, and its OSError is the command's error."""
         self._writing = True
         try:
-            while written < len(data):
-                written += os.write(self.descriptor, data[written:])
-        except BaseException as error:
-            self._take_back(written)
-            if isinstance(error, OSError):
-                raise CommandError(f"cannot write {self.name}: {error.strerror or error}") from None
-            raise
+            write()
+        except OSError as error:
+            raise CommandError(f"cannot write {self.name}: {error.strerror or error}") from None
         finally:
             self._writing = False
         if self._interrupted:

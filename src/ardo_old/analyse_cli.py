@@ -10,8 +10,8 @@ import sqlite3
 from pathlib import Path
 from typing import Any
 
-from ardo_old._command import (CommandError, LineWriter, add_database_option, database_path, standard_input,
-                               standard_output)
+from ardo_old._command import (CommandError, LineWriter, add_database_option, database_path, require_pyarrow,
+                               standard_input, standard_output)
 from ardo_old.cohort_cli import jobs_count, read_json_lines
 from ardo_old.psychometrics import item_analysis
 
@@ -43,16 +43,10 @@ def add_analyse_command(commands: Any) -> None:
 
 def arrow_writer(file_format: str) -> Any:
     """pyarrow's writer of the format, or the command's error saying how to install it."""
-    try:
-        if file_format == "csv":
-            from pyarrow import csv
+    require_pyarrow("writing the tables")
+    from pyarrow import csv, parquet
 
-            return csv.write_csv
-        from pyarrow import parquet
-
-        return parquet.write_table
-    except ImportError:
-        raise CommandError("writing the tables needs pyarrow: pip install 'ardo_old[tables]'") from None
+    return csv.write_csv if file_format == "csv" else parquet.write_table
 
 
 def analyse(database: Path, source: str, jobs: int | None) -> Any:

@@ -155,6 +155,7 @@ def require_applicable_options(args: argparse.Namespace) -> None:
              ("--norms", args.norms is not None, not cohort, "with --clients"),
              ("--out", args.out is not None, cohort, "without --clients"),
              ("--jobs", args.jobs is not None, cohort, "without --clients"),
+             ("--format", args.format is not None, cohort, "without --clients"),
              ("--title", args.title is not None, pages, "without --html or --pdf"),
              ("--show-ids", args.show_ids, pages, "without --html or --pdf")]
     for option, given, applies, when in rules:
@@ -164,9 +165,10 @@ def require_applicable_options(args: argparse.Namespace) -> None:
 
 def run_score(args: argparse.Namespace) -> int:
     require_applicable_options(args)
+    file_formats = cohort_cli.formats(args) if args.clients is not None else None
     html = html_module(pdf=args.pdf is not None) if args.html is not None or args.pdf is not None else None
-    if args.clients is not None:
-        return cohort_cli.run(args, html)
+    if file_formats is not None:
+        return cohort_cli.run(args, html, file_formats)
     with contextlib.ExitStack() as stack:
         database = database_path(args.db, stack)
         if args.norms is not None and not args.norms.is_file():

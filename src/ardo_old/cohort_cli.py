@@ -14,15 +14,15 @@ import json
 import os
 import sys
 from collections import deque
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from contextlib import ExitStack
 from pathlib import Path
 from types import ModuleType
-from typing import IO, Any, NamedTuple, NoReturn
+from typing import IO, Any, NamedTuple, NoReturn, TypeVar
 
-from ardo_old._command import (AnswerRange, CommandError, LineWriter, answer_problems, answers_taken, database_path,
-                               failure_reason, jsonable, listed, page_options, refuse_overwriting, stat_or_none,
-                               standard_input, standard_output, write_html)
+from ardo_old._command import (AnswerRange, CommandError, LineWriter, UsageError, answer_problems, answers_taken,
+                               database_path, failure_reason, jsonable, listed, page_options, refuse_overwriting,
+                               require_pyarrow, stat_or_none, standard_input, standard_output, write_html)
 from ardo_old._instrument import cohort_reliability
 from ardo_old.cohort import iter_cohort
 from ardo_old.mind_types import DatabasePath, Report
@@ -30,6 +30,10 @@ from ardo_old.mind_types import DatabasePath, Report
 MAX_JOBS = 256
 SHOWN_LINES = 10  # failed lines named in the summary
 ID_DEPTH = 32  # an id nested deeper than the parser allows could not be written back in a line
+# The clients file's format by its extension (any other: JSON Lines); the results' the same way.
+FORMATS = {".jsonl": "jsonl", ".json": "jsonl", ".ndjson": "jsonl", ".csv": "csv", ".parquet": "parquet", ".pq": "parquet"}
+OUTPUT_FORMATS = ("jsonl", "csv", "parquet")
+T = TypeVar("T")
 JSON_KINDS = {list: "an array", str: "a string", bool: "a boolean", int: "a number", float: "a number",
               type(None): "null"}
 
@@ -73,10 +77,14 @@ class Scored(NamedTuple):
 def add_arguments(command: argparse.ArgumentParser) -> None:
     command.add_argument("--clients", metavar="FILE",
                          help="score a cohort: JSON Lines, one {\"client_id\": ..., \"answers\": [...]} "
-                              "a line, '-' for standard input; one JSON line out for each line in that is not blank")
+                              "a line, '-' for standard input, or a .csv or .parquet table of a client a row "
+                              "(a client_id column and a column per question); one result out for each client in")
     command.add_argument("--out", metavar="FILE", help="with --clients: write the lines there, not to standard output")
     command.add_argument("--jobs", metavar="N", type=jobs_count,
                          help=f"with --clients: scoring threads, 1 to {MAX_JOBS} (default: the usable CPUs)")
+    command.add_argument("--format", choices=OUTPUT_FORMATS,
+                         help="with --clients: the format of the results (default: by the extension of --out, "
+                              "else jsonl); csv and parquet need the 'tables' extra")
 
 
 def jobs_count(text: str) -> int:
@@ -136,19 +144,28 @@ def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable]
             in_flight.append(client)
             yield client
 
-    @functools.cache
-    def takes() -> AnswerRange:  # read at the first failure that the answers may explain
-        return answers_taken(database)
-
+    judge = Judge(database)
     for result in iter_cohort(database, given(), threads=jobs):
-        client = in_flight.popleft()
+        yield judge(in_flight.popleft(), result)
+
+
+class Judge:
+    """A client's result as `Scored`, with the hints on its answers when they may explain its failure."""
+
+    def __init__(self, database: DatabasePath) -> None:
+        self.database = database
+
+    @functools.cached_property
+    def takes(self) -> AnswerRange:  # read at the first failure that the answers may explain
+        return answers_taken(self.database)
+
+    def __call__(self, client: Client | Unreadable, result: Report | BaseException) -> Scored:
         if not isinstance(result, BaseException):
-            yield Scored(client.line, client.client_id, result, None)
-        elif isinstance(client, Client):
-            yield Scored(client.line, client.client_id, None, result,
-                         tuple(answer_problems(client.user_responses, takes())))
-        else:
-            yield Scored(client.line, client.client_id, None, result)
+            return Scored(client.line, client.client_id, result, None)
+        if isinstance(client, Client):
+            return Scored(client.line, client.client_id, None, result,
+                          tuple(answer_problems(client.user_responses, self.takes)))
+        return Scored(client.line, client.client_id, None, result)
 
 
 def score_lines(database: DatabasePath, lines: Iterable[bytes], jobs: int | None = None, *,
@@ -165,47 +182,84 @@ def output_line(scored: Scored) -> str:
                       allow_nan=False)
 
 
-class ResultWriter:
-    """The one writer of results: a JSON line for each, and the tally of failures for the summary."""
+class Tally:
+    """The clients written and those that failed, for the summary."""
 
-    def __init__(self, out: LineWriter) -> None:
-        self.out = out
+    def __init__(self) -> None:
         self.clients = self.failed = 0
         self.failed_lines: list[int] = []
 
-    def write(self, scored: Scored) -> Scored:
-        self.out.write(output_line(scored))
+    def count(self, line: int, failed: bool) -> None:
         self.clients += 1
-        if scored.error is not None:
+        if failed:
             self.failed += 1
             if len(self.failed_lines) < SHOWN_LINES:
-                self.failed_lines.append(scored.line)
-        return scored
+                self.failed_lines.append(line)
 
     def summary(self) -> str:
         lines = f"line{'s' if self.failed > 1 else ''} {listed(self.failed_lines, SHOWN_LINES, self.failed)}"
         return f"{self.failed} of {self.clients} clients failed: {lines}"
 
 
-def _progress(results: Iterator[Scored]) -> Iterable[Scored]:
+class ResultWriter(Tally):
+    """The one writer of results as JSON Lines: a JSON line for each."""
+
+    def __init__(self, out: LineWriter) -> None:
+        super().__init__()
+        self.out = out
+
+    def write(self, scored: Scored) -> Scored:
+        self.out.write(output_line(scored))
+        self.count(scored.line, scored.error is not None)
+        return scored
+
+
+def input_format(clients: str) -> str:
+    return "jsonl" if clients == "-" else FORMATS.get(Path(clients).suffix.lower(), "jsonl")
+
+
+def output_format(args: argparse.Namespace) -> str:
+    """The results' format: --format, or the extension of --out (none: JSON Lines); a contradiction,
+    an extension of no format, or Parquet to standard output is a usage error."""
+    suffix = "" if args.out is None else Path(args.out).suffix.lower()
+    named = FORMATS.get(suffix)
+    if suffix and named is None and args.format is None:
+        raise UsageError(f"--out {args.out}: {suffix} is the extension of no format; give --format")
+    if named is not None and args.format not in (None, named):
+        raise UsageError(f"--format {args.format} contradicts --out {args.out}")
+    chosen: str = args.format or named or "jsonl"
+    if chosen == "parquet" and args.out is None:
+        raise UsageError("--format parquet needs --out FILE: Parquet is not written to standard output")
+    return chosen
+
+
+def _progress(items: Iterator[T], rows: Callable[[T], int] = lambda _: 1) -> Iterator[T]:
+    """The items, counted in rows on a progress bar on a terminal."""
     if not os.isatty(2):
-        return results
+        return items
     try:
         from tqdm import tqdm
     except ImportError:
-        return results
-    bar: Iterable[Scored] = tqdm(results, unit=" clients", file=sys.stderr)
-    return bar
+        return items
+    return _counted(items, rows, tqdm(unit=" clients", file=sys.stderr))
 
 
-def _read(source: IO[bytes], name: str) -> Iterator[bytes]:
+def _counted(items: Iterator[T], rows: Callable[[T], int], bar: Any) -> Iterator[T]:
+    with bar:
+        for item in items:
+            bar.update(rows(item))
+            yield item
+
+
+def _read(items: Iterable[T], name: str) -> Iterator[T]:
+    """The items of a source, with a failure to read it as the command's error."""
     try:
-        yield from source
-    except OSError as error:
-        raise CommandError(f"cannot read {name}: {error.strerror or error}") from None
+        yield from items
+    except (OSError, ValueError) as error:  # pyarrow's errors of a malformed table are ValueErrors
+        raise CommandError(f"cannot read {name}: {getattr(error, 'strerror', None) or error}") from None
 
 
-def _scoring(results: Iterator[Scored], database: Path) -> Iterator[Scored]:
+def _scoring(results: Iterator[T], database: Path) -> Iterator[T]:
     """The results, with a failure that every client meets (the database cannot be read, the threads
     cannot start) as a one-line error."""
     while True:
@@ -220,19 +274,36 @@ def _scoring(results: Iterator[Scored], database: Path) -> Iterator[Scored]:
         yield scored
 
 
-def _opened(args: argparse.Namespace, database: Path, stack: ExitStack) -> tuple[Iterator[bytes], LineWriter]:
-    """The lines read and the writer of the results: the output is opened last, once it is known
-    to be no file that is read."""
+class Opened(NamedTuple):
+    source: IO[bytes]
+    name: str  # of the source, as errors name it
+    target: int  # the output's descriptor
+    target_name: str
+
+
+def _opened(args: argparse.Namespace, database: Path, stack: ExitStack) -> Opened:
+    """The clients file and the output: the output is opened last, once it is known to be no file
+    that is read."""
     source_name = "standard input" if args.clients == "-" else f"the clients file {args.clients}"
     out_name = "standard output" if args.out is None else args.out
     try:
         source = standard_input() if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
         read = {source_name: os.fstat(source.fileno()), "the database file": os.stat(database)}
         refuse_overwriting(os.fstat(standard_output()) if args.out is None else stat_or_none(args.out), out_name, read)
-        target = standard_output() if args.out is None else stack.enter_context(open(args.out, "wb")).fileno()
+        target = None if args.out is None else stack.enter_context(open(args.out, "wb"))
     except OSError as error:
         raise CommandError(f"cannot open {error.filename}: {error.strerror or error}") from None
-    return _read(source, source_name.removeprefix("the clients file ")), LineWriter(target, out_name)
+    return Opened(source, source_name.removeprefix("the clients file "),
+                  standard_output() if target is None else target.fileno(), out_name)
+
+
+def read_clients(source: IO[bytes], file_format: str, name: str) -> Iterator[Client | Unreadable]:
+    """The clients of a source in any format."""
+    if file_format == "jsonl":
+        return read_json_lines(_read(source, name))
+    from ardo_old import cohort_tables
+
+    return (client for rows in _read(cohort_tables.read_rows(source, file_format), name) for client in rows.clients)
 
 
 def index_reliability(args: argparse.Namespace, html: ModuleType, database: Path) -> dict[str, Any]:
@@ -242,21 +313,53 @@ def index_reliability(args: argparse.Namespace, html: ModuleType, database: Path
         return {}
     try:
         with open(args.clients, "rb") as source:
-            found = cohort_reliability(database, read_json_lines(source), args.jobs)
+            found = cohort_reliability(database, read_clients(source, input_format(args.clients), args.clients),
+                                       args.jobs)
     except OSError as error:
         raise CommandError(f"cannot read {args.clients}: {error.strerror or error}") from None
     return {scale: html.Reliability(alpha, flagged) for scale, (alpha, flagged) in found.items()}
 
 
-def run(args: argparse.Namespace, html: ModuleType | None) -> int:
+def formats(args: argparse.Namespace) -> tuple[str, str]:
+    """The formats of the clients and of the results, once pyarrow is there for a table."""
+    chosen = input_format(args.clients), output_format(args)
+    if {"csv", "parquet"} & set(chosen):
+        require_pyarrow("a table in CSV or Parquet")
+    return chosen
+
+
+def _lines(opened: Opened, in_format: str, out: LineWriter, database: Path, jobs: int | None
+           ) -> tuple[Tally, Iterator[Scored]]:
+    """The results written as JSON Lines, each as it goes by."""
+    writer = ResultWriter(out)
+    results = _progress(_scoring(score_clients(database, read_clients(opened.source, in_format, opened.name), jobs),
+                                 database))
+    return writer, (writer.write(scored) for scored in results)
+
+
+def _tables(opened: Opened, file_formats: tuple[str, str], out: LineWriter, database: Path, args: argparse.Namespace,
+            stack: ExitStack) -> tuple[Tally, Iterator[Scored]]:
+    """The results written as a table batch by batch; each row's result goes by only for pages."""
+    from ardo_old import cohort_tables
+
+    in_format, out_format = file_formats
+    writer = stack.enter_context(cohort_tables.writer(out_format, out, database, args.out))
+    rows = cohort_tables.gathered(read_json_lines(opened.source)) if in_format == "jsonl" else \
+        cohort_tables.read_rows(opened.source, in_format)
+    tables = _progress(_scoring(cohort_tables.score_rows(database, _read(rows, opened.name), args.jobs), database),
+                       lambda batch: len(batch[0].clients))
+    return writer, (scored for batch in tables for scored in writer.write(*batch, args.html is not None))
+
+
+def run(args: argparse.Namespace, html: ModuleType | None, file_formats: tuple[str, str]) -> int:
     """Runs the cohort command, ending with the summary of the clients that failed as the error."""
     with ExitStack() as stack:
         database = database_path(args.db, stack)
-        lines, out = _opened(args, database, stack)
-        writer = ResultWriter(out)
-        results = _progress(_scoring(score_lines(database, lines, args.jobs), database))
+        opened = _opened(args, database, stack)
+        out = LineWriter(opened.target, opened.target_name)
         with out:
-            written = (writer.write(scored) for scored in results)
+            writer, written = _lines(opened, file_formats[0], out, database, args.jobs) if file_formats[1] == "jsonl" \
+                else _tables(opened, file_formats, out, database, args, stack)
             if html is None:
                 deque(written, maxlen=0)
             else:
