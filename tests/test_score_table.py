@@ -125,3 +125,14 @@ def test_a_table_that_does_not_fit_is_refused(how):
     table = score_table(SAMPLE, np.full((4, 82), 2, dtype=np.int8)).to_pyarrow()
     with pytest.raises(ValueError):
         table_reports(tampered(table, how))
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: score_table(SAMPLE, np.full((2, 82), 2, dtype=np.int8), client_ids=[1, "b"]),
+     "an id of type str follows ids of another"),
+    (lambda: score_table(SAMPLE, np.full((1, 82), 2, dtype=np.int8), client_ids=[1.5]), "not float"),
+    (lambda: table_reports([1, 2]), "not list"),
+])
+def test_a_wrong_type_is_named_in_a_type_error(call, message):
+    with pytest.raises(TypeError, match=message):
+        call()

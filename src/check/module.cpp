@@ -99,9 +99,7 @@ mind::Cell as_cell(PyObject* segment) {
     return mind::Cell::integer(value);
   }
   if (PyFloat_Check(segment)) return mind::Cell::real(PyFloat_AsDouble(segment));
-  Ref type = require(PyType_GetName(Py_TYPE(segment)));
-  PyErr_Format(PyExc_TypeError, "a field's segment is a str, bytes, int, float or None, not %U", type.get());
-  throw host::PythonError();
+  host::raise_naming_type(PyExc_TypeError, "a field's segment is a str, bytes, int, float or None, not %U", segment);
 }
 
 PyObject* field_name(PyObject*, PyObject* segments) {

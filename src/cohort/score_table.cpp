@@ -54,16 +54,14 @@ ColumnType id_type_of(PyObject* id) {
   if (PyUnicode_Check(id)) return ColumnType::Utf8;
   if (PyBytes_Check(id)) return ColumnType::Binary;
   if (!PyBool_Check(id) && PyIndex_Check(id)) return ColumnType::Int64;
-  PyErr_Format(PyExc_TypeError, "a client id in a table must be an int, str, bytes or None, not %T", id);
-  throw PythonError{};
+  host::raise_naming_type(PyExc_TypeError, "a client id in a table must be an int, str, bytes or None, not %U", id);
 }
 
 // An id of the host appended to a column of the type of the first id that was not None.
 void append_id(tables::ColumnBuilder& column, ColumnType type, PyObject* id) {
   if (id == Py_None) return column.append_null();
   if (id_type_of(id) != type) {
-    PyErr_Format(PyExc_TypeError, "the client ids in a table must be of one type: an id of type %T follows ids of another", id);
-    throw PythonError{};
+    host::raise_naming_type(PyExc_TypeError, "the client ids in a table must be of one type: an id of type %U follows ids of another", id);
   }
   switch (type) {
     case ColumnType::Int64: {

@@ -187,8 +187,7 @@ PyObject* table_reports(PyObject*, PyObject* table) {
   return host::boundary([&] {
     auto stream = tables::import_arrow(table);
     if (!stream) {
-      PyErr_Format(PyExc_TypeError, "table_reports() takes a table that exports Arrow data (__arrow_c_stream__), not %T", table);
-      throw PythonError{};
+      host::raise_naming_type(PyExc_TypeError, "table_reports() takes a table that exports Arrow data (__arrow_c_stream__), not %U", table);
     }
     try {
       tables::TableReader reader(std::move(*stream));

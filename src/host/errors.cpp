@@ -26,6 +26,12 @@ void raise_with(PyObject* type, PyObject* arg) {
   throw PythonError{};
 }
 
+void raise_naming_type(PyObject* type, const char* format, PyObject* object) {
+  const Ref name = require(PyType_GetName(Py_TYPE(object)));
+  PyErr_Format(type, format, name.get());
+  throw PythonError{};
+}
+
 Ref take_raised() noexcept { return Ref::consuming(PyErr_GetRaisedException()); }
 
 Ref take_ordinary_error() {

@@ -44,4 +44,8 @@ Ref take_ordinary_error();
 // Raises `type(arg)` with the given argument object: KeyError(key) keeps the key itself.
 [[noreturn]] void raise_with(PyObject* type, PyObject* arg);
 
+// Raises `type` with `format`, whose one `%U` is replaced by the name of `object`'s type. (The
+// format code %T that would name it is not in the interpreters this package supports.)
+[[noreturn]] void raise_naming_type(PyObject* type, const char* format, PyObject* object);
+
 }  // namespace host
