@@ -103,6 +103,8 @@ def test_a_large_sample_cohort_reads_back_and_real_consumers_read_the_table():
     assert frame.shape == arrow.shape and frame["Spaces.Working with Others.percentage"].to_list() == arrow.column(
         "Spaces.Working with Others.percentage").to_pylist()
     assert duckdb.sql('SELECT count(*), count("error.type") FROM results').fetchall() == [(3000, 1)]
+    scores = results.to_pandas()["Traits.Composure.score"]
+    assert str(scores.dtype) == "Int64" and scores.isna().tolist() == [i == 7 for i in range(3000)]
 
 
 def tampered(table: pa.Table, how: str) -> pa.Table:

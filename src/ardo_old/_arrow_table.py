@@ -27,8 +27,14 @@ class ArrowExport:
         return pyarrow.table(self)
 
     def to_pandas(self) -> Any:
-        """A ``pandas.DataFrame``, through pyarrow (the ``tables`` extra, and pandas)."""
-        return self.to_pyarrow().to_pandas()
+        """A ``pandas.DataFrame``, through pyarrow (the ``tables`` extra, and pandas). Integer and
+        bool columns keep their type where a row is null (pandas' ``Int64`` and ``boolean``), so a
+        failed client does not turn every score into a float."""
+        import pandas
+        import pyarrow
+
+        nullable = {pyarrow.int64(): pandas.Int64Dtype(), pyarrow.bool_(): pandas.BooleanDtype()}
+        return self.to_pyarrow().to_pandas(types_mapper=nullable.get)
 
     def to_polars(self) -> Any:
         """A ``polars.DataFrame`` (needs polars)."""
