@@ -42,6 +42,8 @@ class ResultLayout {
   ResultLayout(const mind::Keys& keys, tables::ColumnType id_type);
 
   const tables::TableLayout& layout() const noexcept { return layout_; }
+  // Columns after the fields, which the caller fills, and metadata after the shape.
+  void add_columns(const std::vector<tables::ColumnLayout>& columns, const tables::Metadata& metadata);
 
   // A batch of this layout to fill, its dictionaries holding every text a level, title or type
   // can be, so that every batch of a table carries the same dictionaries.
