@@ -12,6 +12,7 @@ import argparse
 import functools
 import json
 import os
+import sqlite3
 import sys
 from collections import deque
 from collections.abc import Iterable, Iterator
@@ -23,12 +24,13 @@ from typing import IO, Any, NamedTuple, NoReturn
 from ardo_old._command import (AnswerRange, CommandError, LineWriter, answer_problems, answers_taken, database_path,
                                failure_reason, jsonable, listed, page_options, refuse_overwriting, stat_or_none,
                                standard_input, standard_output, write_html)
-from ardo_old._instrument import cohort_reliability
+from ardo_old._instrument import Standing, cohort_reliability
 from ardo_old.cohort import iter_cohort
 from ardo_old.mind_types import DatabasePath, Report
 
 MAX_JOBS = 256
 SHOWN_LINES = 10  # failed lines named in the summary
+STANDING_CHUNK = 256  # clients whose standing one read of the database gives
 ID_DEPTH = 32  # an id nested deeper than the parser allows could not be written back in a line
 JSON_KINDS = {list: "an array", str: "a string", bool: "a boolean", int: "a number", float: "a number",
               type(None): "null"}
@@ -64,6 +66,7 @@ class Scored(NamedTuple):
     report: Report | None
     error: BaseException | None
     hints: tuple[str, ...] = ()  # what is wrong with the answers, when they are at fault
+    norms: dict[str, Any] | None = None  # the client against a norm group, when asked for
 
     def outcome(self) -> Report | str:
         """The report, or in words what kept the client from one."""
@@ -125,10 +128,10 @@ def _depth(value: Any) -> int:
     return depth
 
 
-def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable],
-                  jobs: int | None = None) -> Iterator[Scored]:
-    """Every client's result, in order, as soon as scoring gives it; what the scorer holds in
-    flight bounds what is held here."""
+def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable], jobs: int | None = None,
+                  standing: Standing | None = None) -> Iterator[Scored]:
+    """Every client's result, in order, as soon as scoring gives it, or with a `standing` a chunk
+    of clients at a time; what the scorer holds in flight bounds what is held here."""
     in_flight: deque[Client | Unreadable] = deque()
 
     def given() -> Iterator[Client | Unreadable]:
@@ -140,26 +143,55 @@ def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable]
     def takes() -> AnswerRange:  # read at the first failure that the answers may explain
         return answers_taken(database)
 
-    for result in iter_cohort(database, given(), threads=jobs):
-        client = in_flight.popleft()
-        if not isinstance(result, BaseException):
-            yield Scored(client.line, client.client_id, result, None)
-        elif isinstance(client, Client):
-            yield Scored(client.line, client.client_id, None, result,
-                         tuple(answer_problems(client.user_responses, takes())))
-        else:
-            yield Scored(client.line, client.client_id, None, result)
+    results = ((in_flight.popleft(), result) for result in iter_cohort(database, given(), threads=jobs))
+    for chunk in _chunks(results, 1 if standing is None else STANDING_CHUNK):
+        scored = [client.user_responses for client, result in chunk if not isinstance(result, BaseException)]
+        norms = iter(standing.many(scored) if standing is not None and scored else [])
+        for client, result in chunk:
+            if not isinstance(result, BaseException):
+                yield Scored(client.line, client.client_id, result, None, norms=next(norms, None))
+            elif isinstance(client, Client):
+                yield Scored(client.line, client.client_id, None, result,
+                             tuple(answer_problems(client.user_responses, takes())))
+            else:
+                yield Scored(client.line, client.client_id, None, result)
+
+
+def _chunks(items: Iterator[Any], size: int) -> Iterator[list[Any]]:
+    """The items a list of `size` at a time; on a failure, those taken before it, then the failure."""
+    chunk: list[Any] = []
+    try:
+        for item in items:
+            chunk.append(item)
+            if len(chunk) == size:
+                yield chunk
+                chunk = []
+    except Exception:
+        if chunk:
+            yield chunk
+        raise
+    if chunk:
+        yield chunk
 
 
 def score_lines(database: DatabasePath, lines: Iterable[bytes], jobs: int | None = None, *,
-                first_line: int = 1) -> Iterator[Scored]:
+                first_line: int = 1, standing: Standing | None = None) -> Iterator[Scored]:
     """The result of every line of JSON Lines that is not blank, lines counted from `first_line`."""
-    return score_clients(database, read_json_lines(lines, first_line), jobs)
+    return score_clients(database, read_json_lines(lines, first_line), jobs, standing)
+
+
+def read_standing(norms: Path, database: Path) -> Standing:
+    """The standing of a client against the norm file's group, the file's failures as one line."""
+    try:
+        return Standing(norms, database)
+    except (sqlite3.Error, OSError, ValueError, KeyError) as error:
+        raise CommandError(f"cannot read the norm file {norms}: {type(error).__name__}: {error}") from None
 
 
 def output_line(scored: Scored) -> str:
     if scored.report is not None:
-        return json.dumps(jsonable(scored.report), allow_nan=False)
+        report = jsonable(scored.report)
+        return json.dumps(report if scored.norms is None else {**report, "norms": scored.norms}, allow_nan=False)
     error = {"type": type(scored.error).__name__, "message": str(scored.error), "hints": list(scored.hints)}
     return json.dumps(jsonable({"client_id": scored.client_id, "line": scored.line, "error": error}),
                       allow_nan=False)
@@ -252,9 +284,10 @@ def run(args: argparse.Namespace, html: ModuleType | None) -> int:
     """Runs the cohort command, ending with the summary of the clients that failed as the error."""
     with ExitStack() as stack:
         database = database_path(args.db, stack)
+        standing = None if args.norms is None else read_standing(args.norms, database)
         lines, out = _opened(args, database, stack)
         writer = ResultWriter(out)
-        results = _progress(_scoring(score_lines(database, lines, args.jobs), database))
+        results = _progress(_scoring(score_lines(database, lines, args.jobs, standing=standing), database))
         with out:
             written = (writer.write(scored) for scored in results)
             if html is None:
