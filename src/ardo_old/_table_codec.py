@@ -16,7 +16,7 @@ _TYPES: dict[str, type[Exception]] = {
     name: kind for name, kind in vars(builtins).items() if isinstance(kind, type) and issubclass(kind, Exception)
 }
 _TYPES.update({f"sqlite3.{name}": getattr(sqlite3, name) for name in _SQLITE})
-_NAMES = {kind: name for name, kind in _TYPES.items()}
+_NAMES: dict[type[BaseException], str] = {kind: name for name, kind in _TYPES.items()}
 _SQLITE_ATTRIBUTES = ("sqlite_errorcode", "sqlite_errorname")
 
 
