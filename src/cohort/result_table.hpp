@@ -34,6 +34,7 @@ struct ResultBatch {
   explicit ResultBatch(const tables::TableLayout& layout) : builder(layout) {}
   tables::BatchBuilder builder;
   std::vector<tables::ColumnBuilder*> fields;  // from first_field_column on
+  std::vector<tables::ColumnBuilder*> added;   // the columns of add_columns, for their caller
 };
 
 class ResultLayout {

@@ -303,7 +303,7 @@ class TableRun {
     for (std::size_t first = 0; first < size; first += item_rows_) {
       const std::size_t end = std::min(size, first + item_rows_);
       flight->items.push_back({first, end, layout_->start_batch(static_cast<std::int64_t>(end - first))});
-      if (measures_) measures_->start(flight->items.back().batch->builder);
+      if (measures_) measures_->start(*flight->items.back().batch);
     }
     Flight* f = flight.get();
     flight->work = std::make_unique<pool::Batch>(f->items.size(), [this, f](std::size_t item, std::size_t worker) { score(*f, f->items[item], worker); });
@@ -346,7 +346,7 @@ class TableRun {
       } else {
         layout_->append_scores(*item.batch, scores);
       }
-      if (measures_) measures_->append_norms(item.batch->builder, answers == nullptr || failure ? nullptr : answers, worker);
+      if (measures_) measures_->append_norms(*item.batch, answers == nullptr || failure ? nullptr : answers, worker);
       flight.failures[row] = std::move(failure);
     }
     item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -55,32 +55,15 @@ std::vector<std::string> every_flag() {
 }
 
 // A value that is not a finite number is null, as the host's statistics give it.
-void append_real(tables::BatchBuilder& batch, std::size_t column, const std::optional<double>& value) {
-  auto& builder = batch.column<tables::Float64Builder>(column);
+void append_real(tables::Float64Builder& builder, const std::optional<double>& value) {
   if (value && std::isfinite(*value)) return builder.append(*value);
   builder.append_null();
 }
 
 template <class Integer>
-void append_integer(tables::BatchBuilder& batch, std::size_t column, const std::optional<Integer>& value) {
-  auto& builder = batch.column<tables::Int64Builder>(column);
+void append_integer(tables::Int64Builder& builder, const std::optional<Integer>& value) {
   if (value) return builder.append(static_cast<std::int64_t>(*value));
   builder.append_null();
-}
-
-void append_text(tables::BatchBuilder& batch, std::size_t column, const char* text) {
-  auto& builder = batch.column<tables::DictionaryBuilder>(column);
-  if (text != nullptr) return builder.append(text);
-  builder.append_null();
-}
-
-const char* range_name(ps::Range range) {
-  switch (range) {
-    case ps::Range::below: return "below";
-    case ps::Range::above: return "above";
-    case ps::Range::inside: break;
-  }
-  return nullptr;
 }
 
 bool fits_byte(std::int64_t value) {
@@ -116,34 +99,42 @@ void TableMeasures::add_columns(cohort_table::ResultLayout& layout) {
   layout.add_columns(columns, metadata);
 }
 
-void TableMeasures::start(tables::BatchBuilder& batch) const {
+void TableMeasures::start(cohort_table::ResultBatch& batch) const {
+  tables::BatchBuilder& b = batch.builder;
+  for (std::size_t c = quality_column_; c < b.columns(); ++c) batch.added.push_back(&b.column<tables::ColumnBuilder>(c));
   if (quality_) {
-    auto& flag = batch.column<tables::DictionaryBuilder>(quality_column_ + per_client - 1);
+    auto& flag = b.column<tables::DictionaryBuilder>(quality_column_ + per_client - 1);
     for (const std::string& text : every_flag()) flag.code(text);
   }
   for (std::size_t n = 0; n < normed_.size(); ++n) {
-    auto& range = batch.column<tables::DictionaryBuilder>(norm_column_ + n * per_scale + per_scale - 1);
-    range.code(range_name(ps::Range::below));
-    range.code(range_name(ps::Range::above));
+    auto& range = b.column<tables::DictionaryBuilder>(norm_column_ + n * per_scale + per_scale - 1);
+    range.code("below");
+    range.code("above");
   }
 }
 
-void TableMeasures::append_norms(tables::BatchBuilder& batch, const mind::Answers* scored, std::size_t worker) {
+void TableMeasures::append_norms(cohort_table::ResultBatch& batch, const mind::Answers* scored, std::size_t worker) {
   if (normed_.empty()) return;
+  tables::ColumnBuilder* const* column = batch.added.data() + (norm_column_ - quality_column_);
   if (scored == nullptr) {
-    for (std::size_t c = 0; c < normed_.size() * per_scale; ++c) batch.column<tables::ColumnBuilder>(norm_column_ + c).append_null();
+    for (std::size_t c = 0; c < normed_.size() * per_scale; ++c) column[c]->append_null();
     return;
   }
   std::vector<std::uint8_t>& classes = classes_[worker];
   mind::classify_answers(*scored, classes, questions_);
-  std::size_t column = norm_column_;
+  // The layout made each column's builder of its type, and start() gave below and above codes 0, 1.
   for (const NormedScale& normed : normed_) {
     const ps::NormedScore score = ps::normed_score(*normed.norm, mind::scale_total(scales_[normed.scale], classes));
-    append_real(batch, column++, score.percentile);
-    append_real(batch, column++, score.t);
-    append_integer(batch, column++, score.sten);
-    append_integer(batch, column++, score.stanine);
-    append_text(batch, column++, range_name(score.range));
+    append_real(static_cast<tables::Float64Builder&>(**column++), score.percentile);
+    append_real(static_cast<tables::Float64Builder&>(**column++), score.t);
+    append_integer(static_cast<tables::Int64Builder&>(**column++), score.sten);
+    append_integer(static_cast<tables::Int64Builder&>(**column++), score.stanine);
+    auto& range = static_cast<tables::DictionaryBuilder&>(**column++);
+    if (score.range == ps::Range::inside) {
+      range.append_null();
+    } else {
+      range.append_code(score.range == ps::Range::below ? 0 : 1);
+    }
   }
 }
 
@@ -221,20 +212,24 @@ void TableMeasures::append_quality(const std::vector<std::unique_ptr<cohort_tabl
   std::size_t client = 0;
   std::size_t next = 0;
   for (const auto& batch : batches) {
-    tables::BatchBuilder& b = batch->builder;
-    const std::int64_t rows = b.column<tables::ColumnBuilder>(cohort_table::id_column).length();
+    const std::int64_t rows = batch->builder.column<tables::ColumnBuilder>(cohort_table::id_column).length();
+    tables::ColumnBuilder* const* column = batch->added.data();  // quality's columns come first
     for (std::int64_t row = 0; row < rows; ++row) {
-      const std::size_t column = quality_column_;
       if (!has_quality_[client++]) {
-        for (std::size_t c = 0; c < per_client; ++c) b.column<tables::ColumnBuilder>(column + c).append_null();
+        for (std::size_t c = 0; c < per_client; ++c) column[c]->append_null();
         continue;
       }
       const ps::ClientQuality& q = quality[next++];
-      append_integer(b, column, std::optional<std::int64_t>(q.longstring));
-      append_real(b, column + 1, q.irv);
-      append_real(b, column + 2, q.mahalanobis_d2);
-      append_real(b, column + 3, q.mahalanobis_p);
-      append_text(b, column + 4, q.flag.empty() ? nullptr : q.flag.c_str());
+      static_cast<tables::Int64Builder&>(*column[0]).append(q.longstring);
+      append_real(static_cast<tables::Float64Builder&>(*column[1]), q.irv);
+      append_real(static_cast<tables::Float64Builder&>(*column[2]), q.mahalanobis_d2);
+      append_real(static_cast<tables::Float64Builder&>(*column[3]), q.mahalanobis_p);
+      auto& flag = static_cast<tables::DictionaryBuilder&>(*column[4]);
+      if (q.flag.empty()) {
+        flag.append_null();
+      } else {
+        flag.append(q.flag);
+      }
     }
   }
 }

@@ -30,12 +30,12 @@ class TableMeasures {
 
   // The columns, after the report's fields, and the norm group's name and date as metadata.
   void add_columns(cohort_table::ResultLayout& layout);
-  // A new batch's dictionaries, the same in every batch.
-  void start(tables::BatchBuilder& batch) const;
+  // A new batch's columns found, and its dictionaries, the same in every batch.
+  void start(cohort_table::ResultBatch& batch) const;
 
   // Without the lock, on thread `worker`: a client's norm columns, nulls when `scored` is none
   // (its scoring failed).
-  void append_norms(tables::BatchBuilder& batch, const mind::Answers* scored, std::size_t worker);
+  void append_norms(cohort_table::ResultBatch& batch, const mind::Answers* scored, std::size_t worker);
 
   // Under the lock, client by client in order: the answers of a client that scored, kept a byte
   // each for the quality pass, or none for one that failed. A client whose answers are not all
