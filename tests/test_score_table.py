@@ -162,3 +162,13 @@ def test_quality_and_norm_columns_are_response_quality_and_norm_scores_of_the_cl
             assert exact(got) == exact(standing[i][scale] if i in standing else dict.fromkeys(keys))
             marks.add(got["range"])
     assert {q["flag"] for q in quality.values()} >= {None, "long string"} and marks == {None, "below", "above"}
+
+
+@pytest.mark.parametrize("norms", ["missing.db", "not a norm file.db"])
+def test_a_norm_file_that_cannot_be_read_raises_what_read_norms_raises(tmp_path, norms):
+    (tmp_path / "not a norm file.db").write_bytes(SAMPLE.read_bytes())
+    with pytest.raises(Exception) as expected:
+        psychometrics.read_norms(tmp_path / norms)
+    with pytest.raises(type(expected.value)) as raised:
+        score_table(SAMPLE, np.ones((3, 82), dtype=np.int8), norms=tmp_path / norms)
+    assert exact(raised.value) == exact(expected.value)
