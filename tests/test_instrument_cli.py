@@ -10,6 +10,7 @@ import sys
 from pathlib import Path
 
 import numpy as np
+import pyarrow.parquet as pq
 
 from ardo_old import psychometrics
 
@@ -51,4 +52,21 @@ def test_analyse_norms_and_pages_agree_with_the_library(tmp_path):
     done = run("score", "--clients", str(cohort), "--html", str(tmp_path / "pages"), cwd=tmp_path)
     assert done.returncode == 1 and "2 of 301 clients failed" in done.stderr
     assert "Alpha" in (tmp_path / "pages" / "index.html").read_text()
-    assert run("score", "--clients", str(cohort), "--norms", str(norms), cwd=tmp_path).returncode == 2
+    assert run("score", "--clients", str(cohort), "--norms", str(norms), "--html", "pages", cwd=tmp_path).returncode == 2
+
+    done = run("score", "--clients", str(cohort), "--norms", str(norms), cwd=tmp_path)
+    assert done.returncode == 1 and "2 of 301 clients failed" in done.stderr
+    lines = [json.loads(line) for line in done.stdout.splitlines()]
+    assert "norms" not in lines[7] and "norms" not in lines[-1]
+    for i in (0, 1, 299):
+        (tmp_path / "answers.json").write_text(json.dumps(answers[i].tolist()))
+        single = run("score", "--answers", "answers.json", "--client-id", str(i), "--norms", str(norms), cwd=tmp_path)
+        assert lines[i] == {**json.loads(single.stdout), "client_id": i}
+    done = run("score", "--clients", str(cohort), "--norms", str(norms), "--out", "results.parquet", cwd=tmp_path)
+    table = pq.read_table(tmp_path / "results.parquet")
+    assert done.returncode == 1 and table.schema.metadata[b"ardo_old.norms.group"] == b"pilot"
+    assert table.column("Traits.Composure.score.percentile")[0].as_py() == lines[0]["norms"]["scales"][
+        "Traits.Composure.score"]["percentile"]
+    done = run("score", "--clients", str(cohort), "--norms", str(norms), "--out", str(norms), "--format", "jsonl",
+               cwd=tmp_path)
+    assert done.returncode == 1 and "it is the norm file" in done.stderr and psychometrics.read_norms(norms)

@@ -19,6 +19,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from ardo_old import psychometrics
 from ardo_old.cohort import score_cohort, score_table, table_reports
 from test_generated_inputs import EXAMPLES, cases, write
 
@@ -138,3 +139,49 @@ def test_a_table_that_does_not_fit_is_refused(how):
 def test_a_wrong_type_is_named_in_a_type_error(call, message):
     with pytest.raises(TypeError, match=message):
         call()
+
+
+@pytest.mark.parametrize("form", ["matrix", "arrow list", "clients"])
+def test_quality_and_norm_columns_are_response_quality_and_norm_scores_of_the_clients_that_scored(tmp_path, form):
+    rng = np.random.default_rng(11)
+    norms = tmp_path / "norms.db"
+    psychometrics.build_norms(SAMPLE, rng.integers(2, 4, size=(40, 82), dtype=np.int8), norms, name="pilot", date="2024-09-01")
+    answers = rng.integers(1, 5, size=(300, 82), dtype=np.int8)
+    answers[:4] = 1  # straight-lined
+    answers[[5, 50, 299], 3] = 9  # fails, as mind fails it
+    clients = [SimpleNamespace(client_id=i, user_responses=[int(a) for a in row]) for i, row in enumerate(answers)]
+    table = score_table(SAMPLE, answers_as(form, answers, clients), quality=True, norms=norms, threads=2)
+    expected = score_cohort(SAMPLE, clients)
+    assert exact(table_reports(table)) == exact(expected)
+    arrow = table.to_pyarrow()
+    assert arrow.schema.metadata[b"ardo_old.norms.group"] == b"pilot"
+    assert arrow.schema.metadata[b"ardo_old.norms.date"] == b"2024-09-01"
+    rows = arrow.to_pylist()
+
+    scored = [i for i, r in enumerate(expected) if isinstance(r, dict)]
+    quality = dict(zip(scored, psychometrics.response_quality(answers[scored])["clients"]))
+    names, totals = psychometrics.scale_totals(SAMPLE, clients)
+    assert totals.clients == scored
+    group = psychometrics.read_norms(norms)["scales"]
+    standing = {i: psychometrics.norm_scores(norms, {n: t for n, t in zip(names, row) if n in group})["scales"]
+                for i, row in zip(scored, memoryview(totals).tolist())}
+    keys = {"percentile": "percentile", "t": "t_score", "sten": "sten", "stanine": "stanine", "range": "range"}
+    marks = set()
+    for i, row in enumerate(rows):
+        got = {k[len("quality."):]: v for k, v in row.items() if k.startswith("quality.")}
+        assert got == quality.get(i, dict.fromkeys(got))
+        for scale in group:
+            got = {key: row[f"{scale}.{column}"] for key, column in keys.items()}
+            assert exact(got) == exact(standing[i][scale] if i in standing else dict.fromkeys(keys))
+            marks.add(got["range"])
+    assert {q["flag"] for q in quality.values()} >= {None, "long string"} and marks == {None, "below", "above"}
+
+
+@pytest.mark.parametrize("norms", ["missing.db", "not a norm file.db"])
+def test_a_norm_file_that_cannot_be_read_raises_what_read_norms_raises(tmp_path, norms):
+    (tmp_path / "not a norm file.db").write_bytes(SAMPLE.read_bytes())
+    with pytest.raises(Exception) as expected:
+        psychometrics.read_norms(tmp_path / norms)
+    with pytest.raises(type(expected.value)) as raised:
+        score_table(SAMPLE, np.ones((3, 82), dtype=np.int8), norms=tmp_path / norms)
+    assert exact(raised.value) == exact(expected.value)

@@ -26,14 +26,35 @@ def scale_ranges(database: DatabasePath) -> dict[str, tuple[float, float]]:
     return ranges
 
 
-def client_norms(norms: DatabasePath, database: DatabasePath, answers: list[Any]) -> dict[str, Any]:
-    """A client's standing on every scale of the norm file that the battery has: the group, its date,
-    and by scale {percentile, t, sten, stanine, range}."""
-    names, totals = psychometrics.scale_totals(database, [SimpleNamespace(user_responses=answers)])
-    group = psychometrics.read_norms(norms)
-    rows: list[list[int]] = memoryview(totals).tolist()  # type: ignore[assignment]
-    kept = {name: total for name, total in zip(names, rows[0] if rows else []) if name in group["scales"]}
-    return dict(psychometrics.norm_scores(norms, kept))
+class Standing:
+    """Clients' standing on every scale of the norm file that the battery has, as the JSON gives it
+    under "norms": the group, its date, and by scale {percentile, t, sten, stanine, range}. The norm
+    file is read once, when made, with read_norms' errors. A scale's standing depends on its total
+    alone, so norm_scores is asked only for the totals no client before had."""
+
+    def __init__(self, norms: DatabasePath, database: DatabasePath) -> None:
+        self.norms, self.database = norms, database
+        self.scales = psychometrics.read_norms(norms)["scales"]
+        self.known: dict[tuple[str, int], dict[str, Any]] = {}
+        self.group: dict[str, Any] = {}
+
+    def __call__(self, answers: list[Any]) -> dict[str, Any] | None:
+        return self.many([answers])[0]
+
+    def many(self, answers: list[list[Any]]) -> list[dict[str, Any] | None]:
+        """Each client's standing, from one read of the database; None for a client that fails."""
+        names, totals = psychometrics.scale_totals(self.database, [SimpleNamespace(user_responses=a) for a in answers])
+        rows: list[list[int]] = memoryview(totals).tolist()  # type: ignore[assignment]
+        found: list[dict[str, Any] | None] = [None] * len(answers)
+        for client, row in zip(totals.clients, rows):
+            kept = [(name, total) for name, total in zip(names, row) if name in self.scales]
+            new = {name: total for name, total in kept if (name, total) not in self.known}
+            if new or not self.group:
+                normed = psychometrics.norm_scores(self.norms, new)
+                self.group = {"group": normed["group"], "date": normed["date"]}
+                self.known.update(((name, new[name]), dict(scores)) for name, scores in normed["scales"].items())
+            found[client] = {**self.group, "scales": {name: dict(self.known[name, total]) for name, total in kept}}
+        return found
 
 
 def stanine_band(normed: dict[str, Any]) -> str:

@@ -19,7 +19,7 @@ from ardo_old._command import (PROG, CommandError, LineWriter, UsageError, add_d
                                answers_taken, complain, data_file, database_path, failure_reason, html_module, jsonable, page_options,
                                refuse_overwriting, stat_or_none, standard_input, standard_output, stats_of, to_stderr,
                                write_html)
-from ardo_old._instrument import client_norms, stanine_band
+from ardo_old._instrument import stanine_band
 from ardo_old.mind import mind
 from ardo_old.mind_types import Report
 
@@ -152,7 +152,7 @@ def require_applicable_options(args: argparse.Namespace) -> None:
              ("--client-id", args.client_id is not None, not cohort, "with --clients"),
              ("--diagnostics", args.diagnostics, not cohort, "with --clients"),
              ("--pdf", args.pdf is not None, not cohort, "with --clients (--html DIR writes a page per client)"),
-             ("--norms", args.norms is not None, not cohort, "with --clients"),
+             ("--norms", args.norms is not None, not (cohort and pages), "with --clients and --html or --pdf"),
              ("--out", args.out is not None, cohort, "without --clients"),
              ("--jobs", args.jobs is not None, cohort, "without --clients"),
              ("--format", args.format is not None, cohort, "without --clients"),
@@ -198,12 +198,9 @@ def run_score(args: argparse.Namespace) -> int:
     return 0
 
 
-def standing(norms: Path, database: Path, answers: list[Any]) -> dict[str, Any]:
+def standing(norms: Path, database: Path, answers: list[Any]) -> dict[str, Any] | None:
     """The client against the norm group, as the JSON gives it under "norms"."""
-    try:
-        return client_norms(norms, database, answers)
-    except (sqlite3.Error, ValueError, KeyError) as error:
-        raise CommandError(f"cannot read the norm file {norms}: {type(error).__name__}: {error}") from None
+    return cohort_cli.read_standing(norms, database)(answers)
 
 
 def page_norms(html: ModuleType, norms: dict[str, Any]) -> Any:

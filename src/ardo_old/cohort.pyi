@@ -36,5 +36,7 @@ def score_table(
     *,
     client_ids: Sequence[_ClientId] | _ArrowStream | _ArrowArray | None = None,
     threads: int | None = None,
+    quality: bool = False,
+    norms: DatabasePath | None = None,
 ) -> ScoreTable: ...
 def table_reports(table: _ArrowStream) -> list[Report | Exception]: ...

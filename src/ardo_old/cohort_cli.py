@@ -12,6 +12,7 @@ import argparse
 import functools
 import json
 import os
+import sqlite3
 import sys
 from collections import deque
 from collections.abc import Callable, Iterable, Iterator
@@ -22,13 +23,15 @@ from typing import IO, Any, NamedTuple, NoReturn, TypeVar
 
 from ardo_old._command import (AnswerRange, CommandError, LineWriter, UsageError, answer_problems, answers_taken,
                                database_path, failure_reason, jsonable, listed, page_options, refuse_overwriting,
-                               require_pyarrow, stat_or_none, standard_input, standard_output, write_html)
-from ardo_old._instrument import cohort_reliability
+                               require_pyarrow, stat_or_none, stats_of, standard_input, standard_output,
+                               write_html)
+from ardo_old._instrument import Standing, cohort_reliability
 from ardo_old.cohort import iter_cohort
 from ardo_old.mind_types import DatabasePath, Report
 
 MAX_JOBS = 256
 SHOWN_LINES = 10  # failed lines named in the summary
+STANDING_CHUNK = 256  # clients whose standing one read of the database gives
 ID_DEPTH = 32  # an id nested deeper than the parser allows could not be written back in a line
 # The clients file's format by its extension (any other: JSON Lines); the results' the same way.
 FORMATS = {".jsonl": "jsonl", ".json": "jsonl", ".ndjson": "jsonl", ".csv": "csv", ".parquet": "parquet", ".pq": "parquet"}
@@ -68,6 +71,7 @@ class Scored(NamedTuple):
     report: Report | None
     error: BaseException | None
     hints: tuple[str, ...] = ()  # what is wrong with the answers, when they are at fault
+    norms: dict[str, Any] | None = None  # the client against a norm group, when asked for
 
     def outcome(self) -> Report | str:
         """The report, or in words what kept the client from one."""
@@ -133,10 +137,10 @@ def _depth(value: Any) -> int:
     return depth
 
 
-def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable],
-                  jobs: int | None = None) -> Iterator[Scored]:
-    """Every client's result, in order, as soon as scoring gives it; what the scorer holds in
-    flight bounds what is held here."""
+def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable], jobs: int | None = None,
+                  standing: Standing | None = None) -> Iterator[Scored]:
+    """Every client's result, in order, as soon as scoring gives it, or with a `standing` a chunk
+    of clients at a time; what the scorer holds in flight bounds what is held here."""
     in_flight: deque[Client | Unreadable] = deque()
 
     def given() -> Iterator[Client | Unreadable]:
@@ -145,8 +149,30 @@ def score_clients(database: DatabasePath, clients: Iterable[Client | Unreadable]
             yield client
 
     judge = Judge(database)
-    for result in iter_cohort(database, given(), threads=jobs):
-        yield judge(in_flight.popleft(), result)
+    results = ((in_flight.popleft(), result) for result in iter_cohort(database, given(), threads=jobs))
+    for chunk in _chunks(results, 1 if standing is None else STANDING_CHUNK):
+        scored = [client.user_responses for client, result in chunk if not isinstance(result, BaseException)]
+        norms = iter(standing.many(scored) if standing is not None and scored else [])
+        for client, result in chunk:
+            judged = judge(client, result)
+            yield judged if judged.report is None else judged._replace(norms=next(norms, None))
+
+
+def _chunks(items: Iterator[Any], size: int) -> Iterator[list[Any]]:
+    """The items a list of `size` at a time; on a failure, those taken before it, then the failure."""
+    chunk: list[Any] = []
+    try:
+        for item in items:
+            chunk.append(item)
+            if len(chunk) == size:
+                yield chunk
+                chunk = []
+    except Exception:
+        if chunk:
+            yield chunk
+        raise
+    if chunk:
+        yield chunk
 
 
 class Judge:
@@ -169,14 +195,23 @@ class Judge:
 
 
 def score_lines(database: DatabasePath, lines: Iterable[bytes], jobs: int | None = None, *,
-                first_line: int = 1) -> Iterator[Scored]:
+                first_line: int = 1, standing: Standing | None = None) -> Iterator[Scored]:
     """The result of every line of JSON Lines that is not blank, lines counted from `first_line`."""
-    return score_clients(database, read_json_lines(lines, first_line), jobs)
+    return score_clients(database, read_json_lines(lines, first_line), jobs, standing)
+
+
+def read_standing(norms: Path, database: Path) -> Standing:
+    """The standing of a client against the norm file's group, the file's failures as one line."""
+    try:
+        return Standing(norms, database)
+    except (sqlite3.Error, OSError, ValueError, KeyError) as error:
+        raise CommandError(f"cannot read the norm file {norms}: {type(error).__name__}: {error}") from None
 
 
 def output_line(scored: Scored) -> str:
     if scored.report is not None:
-        return json.dumps(jsonable(scored.report), allow_nan=False)
+        report = jsonable(scored.report)
+        return json.dumps(report if scored.norms is None else {**report, "norms": scored.norms}, allow_nan=False)
     error = {"type": type(scored.error).__name__, "message": str(scored.error), "hints": list(scored.hints)}
     return json.dumps(jsonable({"client_id": scored.client_id, "line": scored.line, "error": error}),
                       allow_nan=False)
@@ -288,7 +323,8 @@ def _opened(args: argparse.Namespace, database: Path, stack: ExitStack) -> Opene
     out_name = "standard output" if args.out is None else args.out
     try:
         source = standard_input() if args.clients == "-" else stack.enter_context(open(args.clients, "rb"))
-        read = {source_name: os.fstat(source.fileno()), "the database file": os.stat(database)}
+        read = {source_name: os.fstat(source.fileno()), "the database file": os.stat(database),
+                **stats_of({"the norm file": args.norms})}
         refuse_overwriting(os.fstat(standard_output()) if args.out is None else stat_or_none(args.out), out_name, read)
         target = None if args.out is None else stack.enter_context(open(args.out, "wb"))
     except OSError as error:
@@ -328,12 +364,12 @@ def formats(args: argparse.Namespace) -> tuple[str, str]:
     return chosen
 
 
-def _lines(opened: Opened, in_format: str, out: LineWriter, database: Path, jobs: int | None
-           ) -> tuple[Tally, Iterator[Scored]]:
+def _lines(opened: Opened, in_format: str, out: LineWriter, database: Path, jobs: int | None,
+           standing: Standing | None) -> tuple[Tally, Iterator[Scored]]:
     """The results written as JSON Lines, each as it goes by."""
     writer = ResultWriter(out)
-    results = _progress(_scoring(score_clients(database, read_clients(opened.source, in_format, opened.name), jobs),
-                                 database))
+    clients = read_clients(opened.source, in_format, opened.name)
+    results = _progress(_scoring(score_clients(database, clients, jobs, standing), database))
     return writer, (writer.write(scored) for scored in results)
 
 
@@ -346,8 +382,8 @@ def _tables(opened: Opened, file_formats: tuple[str, str], out: LineWriter, data
     writer = stack.enter_context(cohort_tables.writer(out_format, out, database, args.out))
     rows = cohort_tables.gathered(read_json_lines(opened.source)) if in_format == "jsonl" else \
         cohort_tables.read_rows(opened.source, in_format)
-    tables = _progress(_scoring(cohort_tables.score_rows(database, _read(rows, opened.name), args.jobs), database),
-                       lambda batch: len(batch[0].clients))
+    results = cohort_tables.score_rows(database, _read(rows, opened.name), args.jobs, args.norms)
+    tables = _progress(_scoring(results, database), lambda batch: len(batch[0].clients))
     return writer, (scored for batch in tables for scored in writer.write(*batch, args.html is not None))
 
 
@@ -355,11 +391,14 @@ def run(args: argparse.Namespace, html: ModuleType | None, file_formats: tuple[s
     """Runs the cohort command, ending with the summary of the clients that failed as the error."""
     with ExitStack() as stack:
         database = database_path(args.db, stack)
+        standing = None if args.norms is None else read_standing(args.norms, database)
         opened = _opened(args, database, stack)
         out = LineWriter(opened.target, opened.target_name)
         with out:
-            writer, written = _lines(opened, file_formats[0], out, database, args.jobs) if file_formats[1] == "jsonl" \
-                else _tables(opened, file_formats, out, database, args, stack)
+            if file_formats[1] == "jsonl":
+                writer, written = _lines(opened, file_formats[0], out, database, args.jobs, standing)
+            else:
+                writer, written = _tables(opened, file_formats, out, database, args, stack)
             if html is None:
                 deque(written, maxlen=0)
             else:

@@ -163,10 +163,11 @@ def table_rows(batch: Any) -> Rows:
     return _Table(batch.schema.names, texts=False).rows(batch)
 
 
-def score_batch(database: DatabasePath, rows: Rows, jobs: int | None = None) -> Any:
-    """The table of results of a batch: from its Arrow columns where it has them, else its clients."""
+def score_batch(database: DatabasePath, rows: Rows, jobs: int | None = None, norms: DatabasePath | None = None) -> Any:
+    """The table of results of a batch: from its Arrow columns where it has them, else its clients;
+    with a norm file, each client's standing on its scales too."""
     answers = rows.answers if rows.answers is not None else rows.clients
-    return score_table(database, answers, client_ids=_ids(rows), threads=jobs)
+    return score_table(database, answers, client_ids=_ids(rows), threads=jobs, norms=norms)
 
 
 def _ids(rows: Rows) -> Any:
@@ -189,15 +190,16 @@ def _id_text(client_id: Any) -> str | None:
     return json.dumps(jsonable(client_id), allow_nan=False)
 
 
-def score_rows(database: DatabasePath, batches: Iterable[Rows], jobs: int | None = None) -> Iterator[tuple[Rows, Any]]:
+def score_rows(database: DatabasePath, batches: Iterable[Rows], jobs: int | None = None,
+               norms: DatabasePath | None = None) -> Iterator[tuple[Rows, Any]]:
     """Each batch with its table of results; an input of no rows gives an empty table, whose schema
     the output still has."""
     empty = True
     for rows in batches:
-        yield rows, score_batch(database, rows, jobs)
+        yield rows, score_batch(database, rows, jobs, norms)
         empty = False
     if empty:
-        yield Rows([]), score_batch(database, Rows([]), jobs)
+        yield Rows([]), score_batch(database, Rows([]), jobs, norms)
 
 
 class TableWriter(Tally):

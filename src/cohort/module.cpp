@@ -294,12 +294,14 @@ PyMethodDef methods[] = {
      "score_cohort as an iterator: clients are taken from any iterable in bounded batches and the\n"
      "results yielded in order, so a cohort of any size runs in flat memory."},
     {"score_table", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(cohort::score_table)), METH_VARARGS | METH_KEYWORDS,
-     "score_table(database, answers, *, client_ids=None, threads=None)\n--\n\n"
+     "score_table(database, answers, *, client_ids=None, threads=None, quality=False, norms=None)\n--\n\n"
      "Score every client against one read of an assessment database into an Arrow table.\n\n"
      "`answers`: a 2-D integer buffer (a row per client), Arrow data (a column per question, or one\n"
      "list column), or an iterable of clients as score_cohort takes them. A row per client, in order:\n"
      "its id (`client_ids`, the clients' own, or the row's position from 0), its error (null when it\n"
-     "scored) and a column per answer-dependent value of its report. table_reports() reads it back."},
+     "scored) and a column per answer-dependent value of its report. table_reports() reads it back.\n"
+     "`quality`: add each client's response quality against the clients that scored; `norms`: a norm\n"
+     "file, add its standing on each scale the file and the battery share."},
     {"table_reports", cohort::table_reports, METH_O,
      "table_reports(table)\n--\n\n"
      "What mind gives each client of a table from score_table, read back from it or from any Arrow\n"

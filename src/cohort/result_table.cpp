@@ -103,6 +103,11 @@ ResultLayout::ResultLayout(const mind::Keys& keys, ColumnType id_type) : fields_
   layout_.metadata.emplace_back(shape_key, report_shape(keys, *this));
 }
 
+void ResultLayout::add_columns(const std::vector<tables::ColumnLayout>& columns, const tables::Metadata& metadata) {
+  layout_.columns.insert(layout_.columns.end(), columns.begin(), columns.end());
+  layout_.metadata.insert(layout_.metadata.end(), metadata.begin(), metadata.end());
+}
+
 std::unique_ptr<ResultBatch> ResultLayout::start_batch(std::int64_t rows) const {
   auto batch = std::make_unique<ResultBatch>(layout_);
   batch->builder.start(rows);

@@ -34,6 +34,7 @@ struct ResultBatch {
   explicit ResultBatch(const tables::TableLayout& layout) : builder(layout) {}
   tables::BatchBuilder builder;
   std::vector<tables::ColumnBuilder*> fields;  // from first_field_column on
+  std::vector<tables::ColumnBuilder*> added;   // the columns of add_columns, for their caller
 };
 
 class ResultLayout {
@@ -42,6 +43,8 @@ class ResultLayout {
   ResultLayout(const mind::Keys& keys, tables::ColumnType id_type);
 
   const tables::TableLayout& layout() const noexcept { return layout_; }
+  // Columns after the fields, which the caller fills, and metadata after the shape.
+  void add_columns(const std::vector<tables::ColumnLayout>& columns, const tables::Metadata& metadata);
 
   // A batch of this layout to fill, its dictionaries holding every text a level, title or type
   // can be, so that every batch of a table carries the same dictionaries.

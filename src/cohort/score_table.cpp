@@ -5,6 +5,7 @@
 
 #include "cohort/clients.hpp"
 #include "cohort/result_table.hpp"
+#include "cohort/table_measures.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/objects.hpp"
@@ -157,13 +158,15 @@ struct Flight {
 
 class TableRun {
  public:
-  TableRun(PyObject* module, PyObject* answers, PyObject* client_ids, PyObject* database, std::size_t threads)
+  TableRun(PyObject* module, PyObject* answers, PyObject* client_ids, PyObject* database, std::size_t threads, bool quality,
+           PyObject* norms)
       : module_(module), converter_(*state_of(module)->converter) {
     table_ = tables::answer_table(answers);
     if (!table_) clients_ = require(PyObject_GetIter(answers));
     take_ids(client_ids);
     const std::string path = database_path(database);
     battery_ = read_battery(path, converter_);
+    if (quality || (norms != nullptr && norms != Py_None)) measures_.emplace(battery_->keys(), quality, norms, threads);
     scratch_.resize(threads);
     pool_ = std::make_unique<pool::Pool>(threads - 1);
     threads_ = threads;
@@ -190,6 +193,14 @@ class TableRun {
       complete(*scoring_);
       scoring_ = std::move(next_);
     }
+    if (measures_ && measures_->quality()) {
+      {
+        host::ReleasedLock unlocked;
+        measures_->append_quality(held_, threads_);
+      }
+      for (auto& batch : held_) batches_.push_back(batch->builder.finish());
+      held_.clear();
+    }
     const std::size_t given = arrow_ids_ ? arrow_ids_->size() : ids_size_;
     if ((arrow_ids_ || ids_) && given != rows_) {
       PyErr_Format(PyExc_ValueError, "client_ids has %zu ids for %zu clients", given, rows_);
@@ -199,7 +210,7 @@ class TableRun {
 
   // The table of the results.
   Ref table() {
-    if (!layout_) layout_.emplace(battery_->keys(), id_type_.value_or(ColumnType::Int64));
+    if (!layout_) make_layout(id_type_.value_or(ColumnType::Int64));
     Ref table = tables::new_table(state_of(module_)->table_type,
                                   std::make_unique<Export>(tables::make_schema(layout_->layout()), std::make_shared<const tables::Batches>(std::move(batches_))));
     Ref wrapper = require(PyImport_ImportModule("ardo_old._arrow_table"));
@@ -285,16 +296,23 @@ class TableRun {
     const std::size_t size = flight->size();
     if (size == 0) return nullptr;
     taken_ += size;
-    if (!layout_) layout_.emplace(battery_->keys(), first_id_type(*flight));
+    if (!layout_) make_layout(first_id_type(*flight));
     flight->failures.resize(size);
     for (std::size_t first = 0; first < size; first += item_rows_) {
       const std::size_t end = std::min(size, first + item_rows_);
       flight->items.push_back({first, end, layout_->start_batch(static_cast<std::int64_t>(end - first))});
+      if (measures_) measures_->start(*flight->items.back().batch);
     }
     Flight* f = flight.get();
-    flight->work = std::make_unique<pool::Batch>(f->items.size(), [this, f](std::size_t item, std::size_t worker) { score(*f, f->items[item], scratch_[worker]); });
+    flight->work = std::make_unique<pool::Batch>(f->items.size(), [this, f](std::size_t item, std::size_t worker) { score(*f, f->items[item], worker); });
     pool_->submit(*flight->work);
     return flight;
+  }
+
+  // The columns of the results, and those of the measures asked for after them.
+  void make_layout(ColumnType id_type) {
+    layout_.emplace(battery_->keys(), id_type);
+    if (measures_) measures_->add_columns(*layout_);
   }
 
   // The id column's type, once the first flight's clients are there to tell it.
@@ -311,7 +329,8 @@ class TableRun {
   }
 
   // Without the lock, on any of the pool's threads.
-  void score(Flight& flight, Flight::Item& item, mind::Scores& scores) const {
+  void score(Flight& flight, Flight::Item& item, std::size_t worker) {
+    mind::Scores& scores = scratch_[worker];
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t row = item.first; row < item.end; ++row) {
       const mind::Answers* answers = flight.answers(row);
@@ -325,6 +344,7 @@ class TableRun {
       } else {
         layout_->append_scores(*item.batch, scores);
       }
+      if (measures_) measures_->append_norms(*item.batch, answers == nullptr || failure ? nullptr : answers, worker);
       flight.failures[row] = std::move(failure);
     }
     item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -343,6 +363,7 @@ class TableRun {
       auto& detail = b.column<tables::BytesBuilder>(cohort_table::error_detail_column);
       for (std::size_t row = item.first; row < item.end; ++row) {
         append_client_id(id, flight, row);
+        if (measures_) keep_answers(flight, row);
         Ref error = client_error_of(flight, row, keys);
         if (!error) {
           type.append_null();
@@ -355,14 +376,24 @@ class TableRun {
         append_text(message, PyTuple_GetItem(described.get(), 1));
         append_text(detail, PyTuple_GetItem(described.get(), 2));
       }
-      batches_.push_back(b.finish());
-      item.batch.reset();
+      if (measures_ && measures_->quality()) {
+        held_.push_back(std::move(item.batch));  // until the cohort's quality is known
+      } else {
+        batches_.push_back(b.finish());
+        item.batch.reset();
+      }
       seconds += item.seconds;
     }
     rows_ += flight.size();
     const double per_row = seconds / static_cast<double>(flight.size());
     const double wanted = per_row > 0 ? item_seconds / per_row : static_cast<double>(max_item_rows);
     item_rows_ = static_cast<std::size_t>(std::clamp(wanted, static_cast<double>(first_item_rows), static_cast<double>(max_item_rows)));
+  }
+
+  void keep_answers(const Flight& flight, std::size_t row) {
+    if (flight.answers(row) == nullptr || flight.failures[row]) return measures_->keep_none();
+    if (flight.clients.empty()) return measures_->keep(flight.rows[row]);
+    measures_->keep(*flight.clients[row].snapshot);
   }
 
   Ref client_error_of(Flight& flight, std::size_t row, const mind::Keys& keys) {
@@ -412,6 +443,8 @@ class TableRun {
   std::optional<ColumnType> id_type_;
   std::unique_ptr<mind::Battery> battery_;
   std::optional<ResultLayout> layout_;
+  std::optional<TableMeasures> measures_;
+  std::vector<std::unique_ptr<ResultBatch>> held_;
   std::vector<mind::Scores> scratch_;  // one per worker
   std::size_t threads_ = 1;
   std::size_t item_rows_ = first_item_rows;
@@ -427,18 +460,20 @@ class TableRun {
 
 PyObject* score_table(PyObject* module, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
-    static const char* keywords[] = {"database", "answers", "client_ids", "threads", nullptr};
+    static const char* keywords[] = {"database", "answers", "client_ids", "threads", "quality", "norms", nullptr};
     PyObject* database = nullptr;
     PyObject* answers = nullptr;
     PyObject* client_ids = nullptr;
     PyObject* threads = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OO:score_table", const_cast<char**>(keywords), &database, &answers, &client_ids,
-                                     &threads)) {
+    int quality = 0;
+    PyObject* norms = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OOpO:score_table", const_cast<char**>(keywords), &database, &answers, &client_ids,
+                                     &threads, &quality, &norms)) {
       throw PythonError{};
     }
     bridge::ScoringOnThisThread::refuse_if_running("score_table()");
     const std::size_t thread_total = thread_count(threads);
-    TableRun run(module, answers, client_ids, database, thread_total);
+    TableRun run(module, answers, client_ids, database, thread_total, quality != 0, norms);
     run.run();
     return run.table().release();
   });

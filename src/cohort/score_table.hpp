@@ -5,7 +5,7 @@
 
 namespace cohort {
 
-// score_table(database, answers, *, client_ids=None, threads=None)
+// score_table(database, answers, *, client_ids=None, threads=None, quality=False, norms=None)
 PyObject* score_table(PyObject* module, PyObject* args, PyObject* kwargs);
 // table_reports(table)
 PyObject* table_reports(PyObject* module, PyObject* table);

@@ -4,22 +4,18 @@
 #include "psychometrics/battery_module.hpp"
 #include "host/errors.hpp"
 #include "host/matrix.hpp"
-#include "host/sqlite_errors.hpp"
 #include "psychometrics/distributions.hpp"
 #include "psychometrics/norm_file.hpp"
+#include "psychometrics/norm_host.hpp"
 #include "psychometrics/parallel.hpp"
 #include "psychometrics/quality.hpp"
 #include "psychometrics/reliability.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <span>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -217,35 +213,6 @@ PyObject* response_quality(PyObject*, PyObject* args, PyObject* kwargs) {
   });
 }
 
-// Runs `work` on the norm file without the global lock; its failures become the host's errors:
-// sqlite3's own for SQLite's, ValueError for a file that holds no valid norm group, OSError (with
-// its subclass for the errno) for the file system's.
-template <class Work>
-auto on_norm_file(const std::string& path, Work&& work) {
-  try {
-    host::ReleasedLock unlocked;
-    return work();
-  } catch (const ps::NormFileError& failure) {
-    if (failure.sqlite_code != 0) host::raise_sqlite_error(failure.sqlite_code, failure.what());
-    PyErr_SetString(PyExc_ValueError, failure.what());
-  } catch (const std::system_error& failure) {
-    errno = failure.code().value();
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-  }
-  throw PythonError{};
-}
-
-// Reading never creates a file where none is, which opening would not promise on every system.
-std::string existing_file(PyObject* path) {
-  std::string name = host::file_path(path);
-  struct stat info {};
-  if (stat(name.c_str(), &info) != 0) {
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
-    throw PythonError{};
-  }
-  return name;
-}
-
 std::string utf8_of(PyObject* object, const char* what) {
   if (!PyUnicode_Check(object)) {
     Ref type = require(PyType_GetName(Py_TYPE(object)));
@@ -299,11 +266,6 @@ std::string group_name(PyObject* name, const char* function) {
   return utf8_of(name, "name");
 }
 
-void write_group(PyObject* path, const ps::NormGroup& group) {
-  const std::string file = host::file_path(path);
-  on_norm_file(file, [&] { ps::write_norm_file(file, group); });
-}
-
 PyObject* write_norms(PyObject*, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
     static const char* keywords[] = {"path", "totals", "name", "date", nullptr};
@@ -320,7 +282,7 @@ PyObject* write_norms(PyObject*, PyObject* args, PyObject* kwargs) {
       PyObject* pair = PyList_GetItem(scales.get(), i);  // borrowed
       group.scales.push_back(norm_of(PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1)));
     }
-    write_group(path, group);
+    norm_host::write_group(path, group);
     return Py_NewRef(Py_None);
   });
 }
@@ -339,7 +301,7 @@ PyObject* build_norms(PyObject*, PyObject* args, PyObject* kwargs) {
       throw PythonError{};
     }
     std::string group = group_name(name, "build_norms");
-    write_group(path, battery_module::cohort_norms(database, answers, threads, std::move(group), date_of(date)));
+    norm_host::write_group(path, battery_module::cohort_norms(database, answers, threads, std::move(group), date_of(date)));
     return Py_NewRef(Py_None);
   });
 }
@@ -353,14 +315,9 @@ Ref counts_dict(const ps::ScaleNorm& norm) {
   return dict;
 }
 
-ps::NormGroup read_group(PyObject* path) {
-  const std::string file = existing_file(path);
-  return on_norm_file(file, [&] { return ps::read_norm_file(file); });
-}
-
 PyObject* read_norms(PyObject*, PyObject* args, PyObject* kwargs) {
   return host::boundary([&] {
-    const ps::NormGroup group = read_group(host::single_argument(args, kwargs, "read_norms", "path"));
+    const ps::NormGroup group = norm_host::read_group(host::single_argument(args, kwargs, "read_norms", "path"));
     Ref scales = new_dict();
     for (const ps::ScaleNorm& norm : group.scales) {
       Ref dict = new_dict();
@@ -415,7 +372,7 @@ PyObject* norm_scores(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:norm_scores", const_cast<char**>(keywords), &path, &totals)) {
       throw PythonError{};
     }
-    const ps::NormGroup group = read_group(path);
+    const ps::NormGroup group = norm_host::read_group(path);
     Ref scores = require(PyMapping_Items(totals));
     Ref scales = new_dict();
     for (Py_ssize_t i = 0; i < PyList_Size(scores.get()); ++i) {
