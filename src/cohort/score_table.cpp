@@ -35,11 +35,14 @@ using tables::ColumnType;
 // A batch (one item of the pool's work) should take about this long to score, so that Ctrl-C,
 // noticed between flights, ends a run within a fraction of a second on any database; the first
 // flights, before their cost is known, take few rows.
-constexpr double item_seconds = 0.04;
+constexpr double item_seconds = 0.01;
 constexpr std::size_t first_item_rows = 256;
 constexpr std::size_t max_item_rows = 65536;
-// Items per thread in a flight: spare items let a thread that finishes early take more.
-constexpr std::size_t items_per_thread = 2;
+// Items per thread in a flight: spare items let a thread that finishes early take more, and the
+// calling thread, which takes the next flight and completes the last one while the helpers score,
+// still finds items left when it comes to help (with two a thread, the helper had taken them all
+// by then, and two threads ran at 1.25 times one).
+constexpr std::size_t items_per_thread = 8;
 // Clients' answers taken in one flight at most: each answer kept takes 11 bytes.
 constexpr std::size_t flight_answers = std::size_t{1} << 22;
 
