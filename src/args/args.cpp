@@ -3,6 +3,7 @@
 // rather than a copy of them that could drift.
 #include "args/defaults.hpp"
 #include "host/errors.hpp"
+#include "host/module_slots.hpp"
 #include "host/names.hpp"
 #include "support/overloaded.hpp"
 
@@ -87,15 +88,9 @@ int exec_module(PyObject* module) {
   });
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT, "ardo_old.args", "The run configuration record `Args` of the host's pipeline.",
-    0, nullptr, slots, nullptr, nullptr, nullptr,
+    0, nullptr, host::module_slots<exec_module>, nullptr, nullptr, nullptr,
 };
 
 }  // namespace

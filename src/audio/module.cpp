@@ -6,6 +6,7 @@
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/function.hpp"
+#include "host/module_slots.hpp"
 #include "host/names.hpp"
 
 #include <array>
@@ -133,19 +134,13 @@ int clear_module(PyObject* module) {
 
 void free_module(void* module) { clear_module(static_cast<PyObject*>(module)); }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.audio",
     "Speech for the ardo assistant: get_audio_stream(text) asks the text-to-speech service for speech as a\n"
     "lazy chunk sequence, and stream(chunks) plays such a sequence through mpv.\n\n"
     "Importing loads a .env file with python-dotenv and hands " AUDIO_KEY_VARIABLE ", when set, to the SDK.",
-    sizeof(State), nullptr, slots, traverse_module, clear_module,
+    sizeof(State), nullptr, host::module_slots<exec_module>, traverse_module, clear_module,
     free_module,
 };
 

@@ -4,6 +4,7 @@
 #include "audio/fixed_names.hpp"
 #include "audio/playback.hpp"
 #include "host/errors.hpp"
+#include "host/module_slots.hpp"
 #include "host/names.hpp"
 
 namespace {
@@ -31,19 +32,13 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old._speech",
     "Playback without keeping, and the fixed names of the speech road; used by `python -m ardo_old speak`.",
     0,
     methods,
-    slots,
+    host::module_slots<exec_module>,
     nullptr,
     nullptr,
     nullptr,

@@ -3,6 +3,7 @@
 #include "check/run.hpp"
 #include "host/arguments.hpp"
 #include "host/errors.hpp"
+#include "host/module_slots.hpp"
 #include "host/names.hpp"
 #include "mind/levels.hpp"
 #include "mind/report_fields.hpp"
@@ -179,19 +180,13 @@ Ref level_bands() {
 
 int exec_module(PyObject* module) { return host::boundary_status([&] { host::bind(module, "level_bands", level_bands()); }); }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old._check",
     "Checks an assessment database against everything scoring needs; used by `python -m ardo_old check`.",
     0,
     methods,
-    slots,
+    host::module_slots<exec_module>,
     nullptr,
     nullptr,
     nullptr,

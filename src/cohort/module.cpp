@@ -9,6 +9,7 @@
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
+#include "host/module_slots.hpp"
 #include "host/objects.hpp"
 #include "mind/run.hpp"
 #include "pool/pool.hpp"
@@ -341,19 +342,13 @@ void free_module(void* module) {
   if (cohort::State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.cohort",
     "Scoring of many clients against one read of an assessment database, as reports or as Arrow tables.",
     sizeof(cohort::State),
     methods,
-    slots,
+    host::module_slots<exec_module>,
     traverse_module,
     clear_module,
     free_module,

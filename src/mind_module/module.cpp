@@ -6,6 +6,7 @@
 #include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
+#include "host/module_slots.hpp"
 #include "host/output.hpp"
 #include "mind/run.hpp"
 
@@ -82,19 +83,13 @@ void free_module(void* module) {
   if (State* state = state_of(static_cast<PyObject*>(module))) delete std::exchange(state->converter, nullptr);
 }
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.mind",
     "Scoring of psychometric questionnaires against the scoring keys of an SQLite database.",
     sizeof(State),
     methods,
-    slots,
+    host::module_slots<exec_module>,
     nullptr,
     nullptr,
     free_module,

@@ -1,9 +1,10 @@
 // Where the statistics meet the host: integer buffers read without the global lock, on threads for
 // large inputs, the results as plain dicts and lists, the norm file's failures as the host's errors.
 #include "host/arguments.hpp"
-#include "psychometrics/battery_module.hpp"
 #include "host/errors.hpp"
 #include "host/matrix.hpp"
+#include "host/module_slots.hpp"
+#include "psychometrics/battery_module.hpp"
 #include "psychometrics/distributions.hpp"
 #include "psychometrics/norm_file.hpp"
 #include "psychometrics/norm_host.hpp"
@@ -464,19 +465,13 @@ PyMethodDef methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(battery_module::exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
-    {0, nullptr},
-};
-
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "ardo_old.psychometrics",
     "Reliability, item analysis, norms and response quality of an instrument's scales.",
     battery_module::state_size,
     methods,
-    slots,
+    host::module_slots<battery_module::exec>,
     battery_module::traverse,
     battery_module::clear,
     nullptr,
