@@ -357,7 +357,7 @@ def test_an_entry_of_any_name_gets_its_range_and_reliability_on_the_pages(tmp_pa
     (tmp_path / "cohort.jsonl").write_text("".join(
         json.dumps({"client_id": n, "answers": [generator.randint(1, 4) for _ in SAMPLE_ANSWERS]}) + "\n" for n in range(30)))
     run = subprocess.run([sys.executable, "-m", "ardo_old", "score", "--db", str(database), "--clients", "cohort.jsonl",
-                          "--out", "cohort.out", "--html", "cohort"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
+                          "--out", "results.jsonl", "--html", "cohort"], cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stderr
     index = (tmp_path / "cohort" / "index.html").read_text(encoding="utf-8")
     scales = index[:index.index('<section id="clients"')]
