@@ -8,7 +8,7 @@
 //   cohort's covariance (n − 1). That covariance is singular whenever a question has one answer
 //   throughout, questions repeat one another, or there are fewer clients than questions; its
 //   pseudo-inverse is taken then (eigenvalues under √ε times the largest count as 0, as in
-//   spectrum.hpp), which measures the distance within the directions where the cohort varies;
+//   eigen.hpp), which measures the distance within the directions where the cohort varies;
 // - mahalanobis_p: P(χ² > d2) with as many degrees of freedom as those directions (the covariance's
 //   rank).
 // Flags, relative to the cohort: a longstring above Tukey's far-out fence of the cohort's

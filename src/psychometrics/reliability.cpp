@@ -2,7 +2,7 @@
 
 #include "psychometrics/distributions.hpp"
 #include "psychometrics/flags.hpp"
-#include "psychometrics/spectrum.hpp"
+#include "psychometrics/eigen.hpp"
 
 #include <algorithm>
 #include <cmath>

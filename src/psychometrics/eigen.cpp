@@ -1,4 +1,4 @@
-#include "psychometrics/spectrum.hpp"
+#include "psychometrics/eigen.hpp"
 
 #include <algorithm>
 #include <cmath>
