@@ -31,7 +31,8 @@ std::uint64_t forks_so_far() {
 }
 
 // Items are taken a few at a time: one at a time, the threads would meet at the mutex for every
-// item of small work.
+// item of small work. Fewer are taken as a batch nears its end (each thread a share of what is
+// left), so that no thread is left doing several items of long work while the others wait.
 constexpr std::size_t items_per_take = 8;
 
 struct Range {
@@ -50,9 +51,10 @@ struct Pool::Shared {
   bool stopping = false;
   std::vector<std::thread> threads;
 
-  static Range take_from(Batch& batch) {
+  Range take_from(Batch& batch) const {
     const std::size_t first = batch.taken_;
-    batch.taken_ = std::min(batch.items_, first + items_per_take);
+    const std::size_t share = (batch.items_ - first) / (2 * (tasks.size() + 1));
+    batch.taken_ = first + std::clamp(share, std::size_t{1}, items_per_take);
     return {first, batch.taken_};
   }
 
@@ -160,7 +162,7 @@ void Pool::submit(Batch& batch) {
 
 void Pool::finish(Batch& batch) {
   std::unique_lock lock(shared_->mutex);
-  while (batch.taken_ < batch.items_) shared_->run(batch, Shared::take_from(batch), 0, lock);
+  while (batch.taken_ < batch.items_) shared_->run(batch, shared_->take_from(batch), 0, lock);
   shared_->done.wait(lock, [&] { return batch.done_ == batch.items_; });
   std::erase(shared_->queue, &batch);
   if (batch.failure_) std::rethrow_exception(batch.failure_);
