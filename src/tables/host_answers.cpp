@@ -23,9 +23,8 @@ RowAnswers row_answers(std::span<const IntegerCell> cells) {
   answers.reserve(cells.size());
   for (std::size_t p = 0; p < cells.size(); ++p) {
     const IntegerCell& cell = cells[p];
-    const double value = cell.is_unsigned ? static_cast<double>(cell.bits) : static_cast<double>(cell.as_signed());
     // A null is None, which equals no number and is no key of the answer map.
-    answers.push_back(cell.is_null ? mind::Answer{} : bridge::number_answer(value));
+    answers.push_back(cell.is_null ? mind::Answer{} : bridge::integer_answer(cell.bits));
     if (answers.back().entry == mind::Answer::NotFound) row.unusual.emplace_back(p, cell);
   }
   row.answers = mind::Answers(std::move(answers));
@@ -139,6 +138,7 @@ class MatrixAnswers final : public AnswerTable {
     }
     return taken;
   }
+  const IntegerMatrix* matrix() const override { return &matrix_; }
 
  private:
   void describe() {
