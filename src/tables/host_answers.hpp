@@ -6,6 +6,7 @@
 #include "host/ref.hpp"
 #include "mind/answers.hpp"
 #include "mind/failure.hpp"
+#include "tables/integer_rows.hpp"
 #include "tables/reading.hpp"
 
 #include <cstddef>
@@ -42,6 +43,9 @@ class AnswerTable {
   // Appends up to `max` more rows to `out`; returns how many, 0 once none is left. Runs without the
   // lock; throws Invalid for Arrow input that cannot be read.
   virtual std::size_t take(std::vector<RowAnswers>& out, std::size_t max) = 0;
+  // A buffer's rows, which any thread may read at once, in any order, without the lock, so that
+  // the threads that score them can read them too; nothing for a stream, read in order by take.
+  virtual const IntegerMatrix* matrix() const { return nullptr; }
 };
 
 // Under the lock: the answers of any object exporting Arrow data (__arrow_c_stream__ or
