@@ -352,6 +352,9 @@ class TableRun {
         layout_->append_scores(*item.batch, scores);
       }
       if (measures_) measures_->append_norms(*item.batch, answers == nullptr || failure ? nullptr : answers, worker);
+      // The answers of a row that scored are not needed again, unless the measures keep them: they
+      // go here, on the thread that read them, not on the calling thread, which has the lock to hold.
+      if (!failure && !measures_ && !flight.rows.empty()) flight.rows[row] = {};
       flight.failures[row] = std::move(failure);
     }
     item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
