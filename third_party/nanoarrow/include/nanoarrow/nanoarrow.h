@@ -15,6 +15,8 @@
 // specific language governing permissions and limitations
 // under the License.
 
+// Changed for ardo_old by scripts/vendor-nanoarrow: two comments reworded.
+
 #ifndef NANOARROW_CONFIG_H_INCLUDED
 #define NANOARROW_CONFIG_H_INCLUDED
 
@@ -79,7 +81,7 @@ extern "C" {
 /// The Arrow C Data (https://arrow.apache.org/docs/format/CDataInterface.html)
 /// and Arrow C Stream (https://arrow.apache.org/docs/format/CStreamInterface.html)
 /// interfaces are part of the
-/// Arrow Columnar Format specification
+/// Arrow Columnar Format
 /// (https://arrow.apache.org/docs/format/Columnar.html). See the Arrow documentation for
 /// documentation of these structures.
 ///
@@ -675,7 +677,7 @@ static inline const char* ArrowTimeUnitString(enum ArrowTimeUnit time_unit) {
   }
 }
 
-/// \brief Functional types of buffers as described in the Arrow Columnar Specification
+/// \brief Functional types of buffers as described in the Arrow Columnar Format
 /// \ingroup nanoarrow-array-view
 enum ArrowBufferType {
   NANOARROW_BUFFER_TYPE_NONE,
