@@ -6,9 +6,12 @@
 #include "host/ref.hpp"
 #include "host/signals.hpp"
 #include "mind/failure.hpp"
+#include "mind/run.hpp"
 #include "mind/stop.hpp"
 
+#include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace bridge {
@@ -37,6 +40,12 @@ auto run_unlocked(Work&& work, ReportConverter& converter) {
   if (stopped) signals.restore_raised();
   if (failure) raise_failure(failure->reason(), converter, NoAnswers());
   return std::move(*result);
+}
+
+// The database read once for many clients, as a call of mind reads it, stopped when a signal
+// handler raises (Ctrl-C on an endless view).
+inline std::unique_ptr<mind::Battery> read_battery(const std::string& path, ReportConverter& converter) {
+  return run_unlocked([&](mind::StopCheck& stop) { return std::make_unique<mind::Battery>(path.c_str(), stop); }, converter);
 }
 
 }  // namespace bridge

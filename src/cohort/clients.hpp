@@ -1,5 +1,5 @@
 // What the functions of ardo_old.cohort share: the module's state, the clients as they are taken
-// from the host, and the arguments every run takes.
+// from the host, and the most threads a run takes.
 #pragma once
 
 #include "bridge/client.hpp"
@@ -7,11 +7,10 @@
 #include "host/ref.hpp"
 #include "mind/keys.hpp"
 #include "mind/run.hpp"
+#include "pool/pool.hpp"
 
 #include <cstddef>
-#include <memory>
 #include <optional>
-#include <string>
 
 namespace cohort {
 
@@ -40,15 +39,7 @@ Client take_client(PyObject* object);
 host::Ref client_error(Client& c, const mind::Keys& keys, const mind::DiagnosticLines& lines,
                        const std::optional<mind::Failure>& failure, bridge::ReportConverter& converter);
 
-// The `threads` argument: 1 to the most a pool has, or None for the usable CPUs.
-std::size_t thread_count(PyObject* threads);
-
-// The path of the `database` argument. A path that names no file is refused (OSError): opening
-// would create an empty database.
-std::string database_path(PyObject* database);
-
-// The database read once for many clients, as a call of mind reads it, stopped when a signal
-// handler raises (Ctrl-C on an endless view).
-std::unique_ptr<mind::Battery> read_battery(const std::string& path, bridge::ReportConverter& converter);
+// The most threads a run takes: more than a batch has clients could never all have work.
+constexpr std::size_t max_threads = pool::Pool::max_helpers + 1;
 
 }  // namespace cohort

@@ -260,11 +260,11 @@ Ref start_cohort(PyObject* module, PyObject* args, PyObject* kwargs, const char*
   }
   bridge::ScoringOnThisThread::refuse_if_running((std::string(function) + "()").c_str());
   auto cohort = std::make_unique<Cohort>();
-  const std::size_t thread_total = cohort::thread_count(threads);
-  const std::string path = cohort::database_path(database);
+  const std::size_t thread_total = host::thread_count(threads, cohort::max_threads);
+  const std::string path = host::existing_file_path(database);
   cohort->source = require(PyObject_GetIter(clients));
   cohort->module = Ref::owning(module);
-  cohort->battery = cohort::read_battery(path, *state_of(module)->converter);
+  cohort->battery = bridge::read_battery(path, *state_of(module)->converter);
   cohort->pool = std::make_unique<pool::Pool>(thread_total - 1);
   Ref self = host::new_instance(state_of(module)->iterator_type);
   reinterpret_cast<CohortIterator*>(self.get())->cohort = cohort.release();

@@ -3,9 +3,11 @@
 // errors of each batch added under it, in client order, while the next flight scores.
 #include "cohort/score_table.hpp"
 
+#include "bridge/unlocked.hpp"
 #include "cohort/clients.hpp"
 #include "cohort/result_table.hpp"
 #include "cohort/table_measures.hpp"
+#include "host/arguments.hpp"
 #include "host/calls.hpp"
 #include "host/errors.hpp"
 #include "host/objects.hpp"
@@ -167,8 +169,7 @@ class TableRun {
     table_ = tables::answer_table(answers);
     if (!table_) clients_ = require(PyObject_GetIter(answers));
     take_ids(client_ids);
-    const std::string path = database_path(database);
-    battery_ = read_battery(path, converter_);
+    battery_ = bridge::read_battery(host::existing_file_path(database), converter_);
     if (quality || (norms != nullptr && norms != Py_None)) measures_.emplace(battery_->keys(), quality, norms, threads);
     scratch_.resize(threads);
     pool_ = std::make_unique<pool::Pool>(threads - 1);
@@ -493,7 +494,7 @@ PyObject* score_table(PyObject* module, PyObject* args, PyObject* kwargs) {
       throw PythonError{};
     }
     bridge::ScoringOnThisThread::refuse_if_running("score_table()");
-    const std::size_t thread_total = thread_count(threads);
+    const std::size_t thread_total = host::thread_count(threads, max_threads);
     TableRun run(module, answers, client_ids, database, thread_total, quality != 0, norms);
     run.run();
     return run.table().release();

@@ -3,8 +3,10 @@
 #include "host/ref.hpp"
 
 #include <sched.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace host {
 
@@ -37,15 +39,29 @@ std::size_t usable_cpus() {
 
 }  // namespace
 
-std::size_t thread_count(PyObject* threads) {
-  if (threads == nullptr || threads == Py_None) return usable_cpus();
+std::size_t thread_count(PyObject* threads, std::optional<std::size_t> most) {
+  if (threads == nullptr || threads == Py_None) return std::min(usable_cpus(), most.value_or(SIZE_MAX));
   const long n = PyLong_AsLong(threads);
   if (n == -1 && PyErr_Occurred()) throw PythonError{};
+  if (most && (n < 1 || static_cast<unsigned long>(n) > *most)) {
+    PyErr_Format(PyExc_ValueError, "threads must be 1 to %zu, not %ld", *most, n);
+    throw PythonError{};
+  }
   if (n < 1) {
     PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
     throw PythonError{};
   }
   return static_cast<std::size_t>(n);
+}
+
+std::string existing_file_path(PyObject* path) {
+  std::string name = file_path(path);
+  struct stat info {};
+  if (stat(name.c_str(), &info) != 0) {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    throw PythonError{};
+  }
+  return name;
 }
 
 std::string file_path(PyObject* path) {

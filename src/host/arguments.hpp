@@ -4,6 +4,7 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace host {
@@ -16,8 +17,12 @@ PyObject* single_argument(PyObject* args, PyObject* kwargs, const char* function
 // system's encoding; TypeError for other types, ValueError for an embedded NUL.
 std::string file_path(PyObject* path);
 
-// The `threads` argument of a function that works on threads: at least 1; None (or not given, a
-// null pointer) for the CPUs this process may use.
-std::size_t thread_count(PyObject* threads);
+// A file path as file_path gives it, of a file that is there: OSError (its errno's subclass) where
+// none is, since opening would create an empty database, and reading a norm file must not either.
+std::string existing_file_path(PyObject* path);
+
+// The `threads` argument of a function that works on threads: at least 1, and at most `most` when
+// there is a most; None (or not given, a null pointer) for the CPUs this process may use, up to it.
+std::size_t thread_count(PyObject* threads, std::optional<std::size_t> most = std::nullopt);
 
 }  // namespace host

@@ -13,8 +13,6 @@
 #include "tables/host_arrow.hpp"
 #include "tables/stream.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -42,14 +40,8 @@ State* state_of(PyObject* module) { return static_cast<State*>(PyModule_GetState
 
 // Opening would create an empty database where no file is; a statistic of a cohort refuses.
 std::unique_ptr<mind::Battery> open_battery(PyObject* database) {
-  const std::string path = host::file_path(database);
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, database);
-    throw PythonError{};
-  }
   bridge::ReportConverter converter;
-  return bridge::run_unlocked([&](mind::StopCheck& stop) { return std::make_unique<mind::Battery>(path.c_str(), stop); }, converter);
+  return bridge::read_battery(host::existing_file_path(database), converter);
 }
 
 // The clients' answers, a batch at a time: from a table of answers (a 2-D buffer, Arrow data),

@@ -5,8 +5,6 @@
 #include "host/sqlite_errors.hpp"
 #include "psychometrics/norm_file.hpp"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <string>
 #include <system_error>
@@ -35,20 +33,10 @@ auto on_norm_file(const std::string& path, Work&& work) {
   throw host::PythonError{};
 }
 
-std::string existing_file(PyObject* path) {
-  std::string name = host::file_path(path);
-  struct stat info {};
-  if (stat(name.c_str(), &info) != 0) {
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
-    throw host::PythonError{};
-  }
-  return name;
-}
-
 }  // namespace
 
 ps::NormGroup read_group(PyObject* path) {
-  const std::string file = existing_file(path);
+  const std::string file = host::existing_file_path(path);
   return on_norm_file(file, [&] { return ps::read_norm_file(file); });
 }
 
