@@ -3,6 +3,7 @@
 #include "mind/levels.hpp"
 #include "mind/scoring_keys.hpp"
 #include "mind/sections.hpp"
+#include "support/hex.hpp"
 #include "support/overloaded.hpp"
 
 #include <cstdio>
@@ -188,16 +189,6 @@ void write_tagged(const char* tag, std::string_view text, std::string& out) {
   out += '}';
 }
 
-std::string hex_of(std::string_view bytes) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : bytes) {
-    hex += digits[static_cast<unsigned char>(c) >> 4];
-    hex += digits[static_cast<unsigned char>(c) & 0xf];
-  }
-  return hex;
-}
-
 const char* json_type(ColumnType type) {
   switch (type) {
     case ColumnType::Int64: return "int";
@@ -224,7 +215,7 @@ class ShapeWriter {
                      });
                    },
                    [&](const mind::Text& t) { leaf(t.value != std::get<mind::Text>(b.data()).value, [&] { write_string(t.value, out_); }); },
-                   [&](const mind::Bytes& v) { write_tagged("bytes", hex_of(v.value), out_); },
+                   [&](const mind::Bytes& v) { write_tagged("bytes", support::hex_digits(v.value), out_); },
                    [&](const mind::List& items) {
                      const auto& others = std::get<mind::List>(b.data());
                      out_ += '[';

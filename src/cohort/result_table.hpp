@@ -70,7 +70,6 @@ class ResultLayout {
   std::vector<Column> columns_;            // the field columns, from first_field_column on
   std::vector<std::string> titles_;        // by title code
   tables::TableLayout layout_;
-
 };
 
 // The report but "client_id" as JSON, each value a client's answers decide standing for its

@@ -1,6 +1,7 @@
 #include "mind/report_fields.hpp"
 
 #include "mind/scoring_keys.hpp"
+#include "support/hex.hpp"
 
 #include <array>
 #include <cstdio>
@@ -21,17 +22,6 @@ std::string escaped(std::string_view text) {
       continue;
     }
     out += c;
-  }
-  return out;
-}
-
-std::string hex_of(std::string_view bytes) {
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string out = "0x";
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += digits[byte >> 4];
-    out += digits[byte & 0xf];
   }
   return out;
 }
@@ -95,7 +85,7 @@ std::string field_segment(const Cell& name) {
     case Kind::Text: return escaped(name.bytes());
     case Kind::Integer: return bracketed(std::to_string(name.as_integer()));
     case Kind::Real: return bracketed(real_text(name.as_real()));
-    case Kind::Blob: return bracketed(hex_of(name.bytes()));
+    case Kind::Blob: return bracketed("0x" + support::hex_digits(name.bytes()));
     case Kind::Missing: break;
   }
   return "[null]";
