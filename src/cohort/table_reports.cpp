@@ -136,10 +136,7 @@ class Reports {
     const tables::ColumnReader& column = reader_.column(node.column);
     if (column.is_null(row)) fail_row("has no value in \"" + column.name() + "\", though its client scored");
     switch (column.kind()) {
-      case ValueKind::Integer: {
-        const tables::IntegerCell cell = column.integer(row);
-        return require(cell.is_unsigned ? PyLong_FromUnsignedLongLong(cell.bits) : PyLong_FromLongLong(cell.as_signed()));
-      }
+      case ValueKind::Integer: return tables::integer_object(column.integer(row));
       case ValueKind::Real: return require(PyFloat_FromDouble(column.real(row)));
       default: return text(column, row);
     }
@@ -152,10 +149,7 @@ class Reports {
   Ref client_id(std::int64_t row) const {
     const tables::ColumnReader& column = reader_.column(id_);
     if (column.kind() == ValueKind::Null || column.is_null(row)) return Ref::owning(Py_None);
-    if (column.kind() == ValueKind::Integer) {
-      const tables::IntegerCell cell = column.integer(row);
-      return require(cell.is_unsigned ? PyLong_FromUnsignedLongLong(cell.bits) : PyLong_FromLongLong(cell.as_signed()));
-    }
+    if (column.kind() == ValueKind::Integer) return tables::integer_object(column.integer(row));
     if (column.kind() == ValueKind::Bytes) {
       const std::string_view bytes = column.bytes(row);
       return require(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));

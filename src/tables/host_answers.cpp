@@ -33,13 +33,17 @@ RowAnswers row_answers(std::span<const IntegerCell> cells) {
 
 RowAnswers null_row() { return {mind::Answers::unreadable(), {}, true}; }
 
+Ref integer_object(const IntegerCell& cell) {
+  return require(cell.is_unsigned ? PyLong_FromUnsignedLongLong(cell.bits) : PyLong_FromLongLong(cell.as_signed()));
+}
+
 Ref answer_value(const RowAnswers& row, std::size_t position) {
   const auto found = std::lower_bound(row.unusual.begin(), row.unusual.end(), position,
                                       [](const auto& kept, std::size_t p) { return kept.first < p; });
   if (found == row.unusual.end() || found->first != position) return require(PyLong_FromLong(row.answers.at(position).entry));
   const IntegerCell& cell = found->second;
   if (cell.is_null) return Ref::owning(Py_None);
-  return require(cell.is_unsigned ? PyLong_FromUnsignedLongLong(cell.bits) : PyLong_FromLongLong(cell.as_signed()));
+  return integer_object(cell);
 }
 
 namespace {

@@ -29,6 +29,9 @@ struct RowAnswers {
 RowAnswers row_answers(std::span<const IntegerCell> cells);
 RowAnswers null_row();
 
+// Under the lock: an integer cell as the host's int (its nullness is the caller's to judge).
+host::Ref integer_object(const IntegerCell& cell);
+
 // Under the lock: the host's value of answer `position`, an int or None.
 host::Ref answer_value(const RowAnswers& row, std::size_t position);
 

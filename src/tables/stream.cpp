@@ -59,22 +59,27 @@ class Producer {
 };
 
 // A consumer may move a child out of the array it was given, so every array of the tree handed out
-// is a struct of its own over the shared buffers.
+// is a struct of its own over the shared buffers. The children a consumer did not move out go with
+// their holder, also when sharing a later child failed.
 struct SharedArray {
+  SharedArray() = default;
+  SharedArray(const SharedArray&) = delete;
+  SharedArray& operator=(const SharedArray&) = delete;
+  ~SharedArray() {
+    for (ArrowArray& child : children) {
+      if (child.release != nullptr) child.release(&child);
+    }
+    if (dictionary.release != nullptr) dictionary.release(&dictionary);
+  }
+
   std::shared_ptr<const Batches> owner;
   std::vector<ArrowArray> children;
   std::vector<ArrowArray*> child_pointers;
   ArrowArray dictionary{};
 };
 
-// Releases the children a consumer did not move out, then the holder.
 void release_shared(ArrowArray* array) {
-  auto* held = static_cast<SharedArray*>(array->private_data);
-  for (ArrowArray& child : held->children) {
-    if (child.release != nullptr) child.release(&child);
-  }
-  if (held->dictionary.release != nullptr) held->dictionary.release(&held->dictionary);
-  delete held;
+  delete static_cast<SharedArray*>(array->private_data);
   array->release = nullptr;
 }
 
