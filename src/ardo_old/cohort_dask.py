@@ -65,6 +65,8 @@ def score_on_dask(client: Client, database: str | os.PathLike[str], clients: Any
         empty = pandas.DataFrame({name: pandas.Series(dtype=kind) for name, kind in clients.dtypes.items()})
         meta = client.submit(_score_frame, empty, os.fspath(database)).result()
         return clients.map_partitions(_score_frame, os.fspath(database), meta=meta)
+    if out is None:  # before the cluster is asked for anything
+        raise TypeError("score_on_dask() of a JSON Lines file needs out, the file of its lines")
     import dask.bag
     from dask.delayed import delayed
 
@@ -72,8 +74,6 @@ def score_on_dask(client: Client, database: str | os.PathLike[str], clients: Any
     counts = client.compute(bag.map_partitions(_line_count), sync=True)
     firsts = itertools.accumulate([1, *counts[:-1]])
     score = delayed(_score_partition, pure=True)
-    if out is None:
-        raise TypeError("score_on_dask() of a JSON Lines file needs out, the file of its lines")
     futures = client.compute([score(part, os.fspath(database), first) for part, first in zip(bag.to_delayed(), firsts)])
     status = 0
     for future in futures:  # in input order, each as soon as it and those before it are done
